@@ -1,0 +1,65 @@
+#include <cstdio>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "docfile/fatal.h"
+#include "finalem/purun.h"
+#include "nb/nbrun.h"
+
+namespace {
+
+constexpr int kExitFatal = 1;
+constexpr int kExitUsage = 2;
+
+// The spy step always runs one round.
+constexpr int kSpyStepRounds = 1;
+
+int dispatch(const punb::Options& o) {
+  if (o.mode == punb::Mode::naive_bayes) {
+    return punb::naive_bayes_mode_run(o.smoothing_weight, o.files);
+  }
+  return punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
+                                           kSpyStepRounds, o.files, o.iterations);
+}
+
+int usage_error(const punb::UsageError& e) {
+  std::fputs("parameter format error!\n", stdout);
+  std::fflush(stdout);
+  std::cerr << "punb: " << e.what() << "\n" << punb::kUsageSynopsis;
+  std::getchar();  // waits for a key on a console; end of input ends the wait
+  return kExitUsage;
+}
+
+int fatal(const std::string& message, const std::string& detail) {
+  std::fputs(message.c_str(), stdout);
+  std::fflush(stdout);
+  std::cerr << "\npunb: " << detail << "\n";
+  return kExitFatal;
+}
+
+// The reports are the run's product: if standard output could not take them, say so.
+int checked_exit(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "punb: standard output: write error\n";
+    return kExitFatal;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const punb::Options options = punb::scan_options({argv + 1, argv + argc});
+    return checked_exit(dispatch(options));
+  } catch (const punb::UsageError& e) {
+    return usage_error(e);
+  } catch (const punb::Fatal& e) {
+    return fatal(e.message(), e.detail());
+  } catch (const std::bad_alloc&) {
+    return fatal("out of memory", "not enough memory for the documents of this run");
+  }
+}

@@ -1,0 +1,59 @@
+#include "docfile/outfile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "docfile/fatal.h"
+
+namespace punb {
+
+namespace {
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+}
+
+OutFile::OutFile(std::string path, const char* open_message, const char* write_message)
+    : path_(std::move(path)), write_message_(write_message ? write_message : open_message) {
+  errno = 0;
+  file_.reset(std::fopen(path_.c_str(), "wb"));
+  if (!file_) fail(open_message, path_, errno);
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);  // buffered here already
+  buffer_.resize(kBufferSize);
+}
+
+OutFile::~OutFile() {
+  if (file_ && used_ > 0) std::fwrite(buffer_.data(), 1, used_, file_.get());
+}
+
+void OutFile::fail(const char* message, const std::string& path, int err) {
+  throw Fatal(message, path + ": " + (err ? std::strerror(err) : "write error"));
+}
+
+void OutFile::fail(int err) {
+  used_ = 0;
+  file_.reset();
+  fail(write_message_, path_, err);
+}
+
+void OutFile::write_through(std::string_view text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) fail(errno);
+}
+
+void OutFile::flush() {
+  if (used_ == 0) return;
+  std::size_t n = used_;
+  used_ = 0;
+  write_through({buffer_.data(), n});
+}
+
+void OutFile::close() {
+  if (!file_) return;
+  flush();
+  errno = 0;
+  int status = std::fclose(file_.release());
+  if (status != 0) fail(errno);
+}
+
+void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+}  // namespace punb

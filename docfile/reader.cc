@@ -1,0 +1,113 @@
+#include "docfile/reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "docfile/fatal.h"
+
+namespace punb {
+
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 22;
+
+std::string errno_text(int err) { return err ? std::strerror(err) : "read error"; }
+
+}  // namespace
+
+DocumentReader::DocumentReader(std::string path, const char* fail_message)
+    : path_(std::move(path)), fail_message_(fail_message) {
+  errno = 0;
+  file_.reset(std::fopen(path_.c_str(), "rb"));
+  if (!file_) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
+  if (std::fseek(file_.get(), 0, SEEK_END) == 0) {
+    file_size_ = std::ftell(file_.get());
+    std::rewind(file_.get());
+  }
+  std::clearerr(file_.get());
+  buffer_.resize(kChunk + kLineSlack);
+  fill();  // a directory or an unreadable file fails here, as if it could not be opened
+}
+
+bool DocumentReader::fill() {
+  if (eof_) return false;
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  std::size_t capacity = buffer_.size() - kLineSlack;
+  if (end_ == capacity) {  // a line longer than the buffer: make room for all of it
+    capacity *= 2;
+    buffer_.resize(capacity + kLineSlack);
+  }
+  errno = 0;
+  std::size_t got = std::fread(buffer_.data() + end_, 1, capacity - end_, file_.get());
+  if (got == 0) {
+    if (std::ferror(file_.get())) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
+    eof_ = true;
+    return false;
+  }
+  end_ += got;
+  return true;
+}
+
+bool DocumentReader::next(Line& line) {
+  for (;;) {
+    char* start = buffer_.data() + begin_;
+    std::size_t available = end_ - begin_;
+    auto* newline = static_cast<char*>(std::memchr(start + scanned_, '\n', available - scanned_));
+    if (newline) {
+      line = {start, static_cast<std::size_t>(newline + 1 - start)};
+      begin_ += line.size;
+      scanned_ = 0;
+      ++line_number_;
+      return true;
+    }
+    scanned_ = available;
+    if (!fill()) {
+      if (begin_ == end_) return false;
+      line = {buffer_.data() + begin_, end_ - begin_};  // the last line, without a newline
+      begin_ = end_;
+      scanned_ = 0;
+      ++line_number_;
+      return true;
+    }
+  }
+}
+
+void DocumentReader::fail_at_line(const std::string& what) const {
+  throw Fatal(fail_message_, path_ + ":" + std::to_string(line_number_) + ": " + what);
+}
+
+void DocumentReader::fail_at_line(const ParsedLine& parsed) const {
+  std::string where = path_ + ":" + std::to_string(line_number_) + ": ";
+  std::string value = std::to_string(parsed.value);
+  switch (parsed.fault) {
+    case LineFault::bad_label:
+      throw Fatal(kTestFormatError, where + "label " + value + " is neither 1 nor -1");
+    case LineFault::number_out_of_range:
+      throw Fatal("number out of range", where + "a number does not fit in 32 bits");
+    case LineFault::index_out_of_range:
+      throw Fatal("feature index out of range",
+                  where + "feature index " + value + " is outside 0..499999 (and is not -1)");
+    case LineFault::negative_count:
+      throw Fatal("negative count", where + "count " + value + " is negative");
+    case LineFault::nul_byte:
+      throw Fatal("NUL byte in input", where + "the line holds a NUL byte");
+    case LineFault::none:
+      break;
+  }
+  throw Fatal(fail_message_, where + "unreadable line");
+}
+
+void DocumentParser::warn_tab() {
+  warned_tab_ = true;
+  std::cerr << "punb: " << reader_.path() << ":" << reader_.line_number()
+            << ": warning: a tab does not separate pairs; text from the tab to the next space "
+               "is ignored (warned once per file)\n";
+}
+
+}  // namespace punb

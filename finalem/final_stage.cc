@@ -1,0 +1,150 @@
+#include "finalem/final_stage.h"
+
+#include <string>
+
+#include "docfile/fatal.h"
+#include "nb/metrics.h"
+
+namespace punb {
+
+namespace {
+
+constexpr std::string_view kSeparator = "****************************************************\n";
+constexpr std::string_view kFirstClassifierHeader =
+    "************< Naivebayes Result > *************\n";
+
+std::string iteration_header(std::int32_t t) {
+  return "************<  Iteration " + std::to_string(t) + " > *************\n";
+}
+
+// The fixed positives' counts and the model built from them against the reliable negatives.
+struct SecondStage {
+  std::vector<double> raw_positive_counts;
+  Model model;
+};
+
+void add_unweighted(const DocStore::Document& doc, std::vector<double>& table) {
+  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+    table[index] += static_cast<double>(count);
+  });
+}
+
+SecondStage build_second_stage_model(const SpyStepResult& spy,
+                                     const std::vector<std::uint8_t>& reliable,
+                                     std::int64_t reliable_negatives, double lambda) {
+  const std::size_t n = static_cast<std::size_t>(spy.vocab.largest) + 2;
+  SecondStage stage;
+  Model& m = stage.model;
+  m.priors = priors_from_documents(static_cast<double>(reliable_negatives),
+                                   static_cast<double>(reliable_negatives + spy.positives));
+  m.pos.assign(n, 0.0);
+  m.neg.assign(n, 0.0);
+  spy.positive_docs.for_each([&](const DocStore::Document& doc) { add_unweighted(doc, m.pos); });
+  stage.raw_positive_counts = m.pos;
+  std::size_t i = 0;
+  spy.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
+    if (reliable[i++]) add_unweighted(doc, m.neg);
+  });
+  smooth_word_counts(m.neg, lambda, spy.vocab);
+  smooth_word_counts(m.pos, lambda, spy.vocab);
+  return stage;
+}
+
+// The share of positive documents that the model classifies as negative.
+double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table) {
+  std::int64_t misses = 0;
+  spy.positive_docs.for_each([&](const DocStore::Document& doc) {
+    if (!score_document(doc, table).positive()) ++misses;
+  });
+  return static_cast<double>(misses) / static_cast<double>(spy.positives);
+}
+
+// One EM iteration: the remaining unlabeled documents and then the reliable negatives are
+// scored with the current model and gathered; the positives count fully for their class.
+Model em_iteration(const SpyStepResult& spy, const std::vector<std::uint8_t>& reliable,
+                   const ScoreTable& current, const std::vector<double>& raw_positive_counts,
+                   double lambda) {
+  WeightedCounts counts(spy.vocab);
+  double sum_neg = 0.0;
+  double sum_pos = 0.0;
+  for (std::uint8_t group : {0, 1}) {
+    std::size_t i = 0;
+    spy.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
+      if (reliable[i++] != group) return;
+      const Posteriors post = score_and_gather(doc, current, counts);
+      sum_neg += post.neg;
+      sum_pos += post.pos;
+    });
+  }
+  const auto all = static_cast<double>(spy.positives + spy.unlabeled);
+  Model m;
+  m.priors.neg = sum_neg / all;
+  m.priors.pos = (sum_pos + static_cast<double>(spy.positives)) / all;
+  for (std::size_t i = 0; i < counts.pos.size(); ++i) counts.pos[i] += raw_positive_counts[i];
+  smooth_word_counts(counts.neg, lambda, spy.vocab);
+  smooth_word_counts(counts.pos, lambda, spy.vocab);
+  m.neg = std::move(counts.neg);
+  m.pos = std::move(counts.pos);
+  return m;
+}
+
+}  // namespace
+
+void ClassifierSelection::record(double positive_prior, double miss_rate) {
+  if (entries_ > 0 && !selected_) {
+    const double delta = 2 * (miss_rate * prior_ - miss_rate_ * prior_) + (positive_prior - prior_);
+    if (delta > 0) selected_ = entries_ - 1;
+  }
+  prior_ = positive_prior;
+  miss_rate_ = miss_rate;
+  ++entries_;
+}
+
+void test_pass(TestSet& test, const ScoreTable& table, OutFile& log, std::string_view log_header,
+               std::string_view console_header) {
+  EvaluationCounters counters;
+  test.score_all(table, [&](std::int32_t label, const Posteriors& post) {
+    counters.count_label(label);
+    record_test_document(label, post, log, counters);
+  });
+  const ReportLines lines = report_lines(counters);
+  for (std::string_view text :
+       {kSeparator, log_header, std::string_view(lines.recall), std::string_view(lines.precision),
+        std::string_view(lines.f_measure), std::string_view(lines.accuracy),
+        std::string_view("\n")}) {
+    log.write(text);
+  }
+  print(std::string(console_header) + lines.recall + lines.precision + lines.f_measure +
+        lines.accuracy);
+}
+
+std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
+                             std::int32_t iterations, TestSet& test, OutFile& log) {
+  std::int64_t selected = 0;
+  for (int round = 0; round < rounds; ++round) {
+    const std::vector<std::uint8_t>& reliable = spy.reliable[static_cast<std::size_t>(round)];
+    const std::int64_t reliable_negatives = spy.unlabeled - spy.remaining[round];
+    if (reliable_negatives == 0) {
+      throw Fatal("no reliable negatives",
+                  "every unlabeled document scored above the spy threshold in round " +
+                      std::to_string(round) + ", so the negative class would be empty");
+    }
+    ClassifierSelection selection;
+    const SecondStage stage = build_second_stage_model(spy, reliable, reliable_negatives, lambda);
+    Model model = stage.model;
+    ScoreTable table(model, spy.mask, spy.vocab);
+    selection.record(model.priors.pos, positive_miss_rate(spy, table));
+    test_pass(test, table, log, kFirstClassifierHeader, "\n" + std::string(kFirstClassifierHeader));
+    for (std::int32_t t = 1; t <= iterations; ++t) {
+      model = em_iteration(spy, reliable, table, stage.raw_positive_counts, lambda);
+      table = ScoreTable(model, spy.mask, spy.vocab);
+      selection.record(model.priors.pos, positive_miss_rate(spy, table));
+      const std::string header = iteration_header(t);
+      test_pass(test, table, log, header, "\n" + header);
+    }
+    if (selection.selected()) selected = *selection.selected();
+  }
+  return selected;
+}
+
+}  // namespace punb

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "docfile/outfile.h"
+#include "finalem/testset.h"
+#include "spystep/spystep.h"
+
+namespace punb {
+
+// The end-of-round choice among the classifiers of a round (entry 0 the first classifier, entry
+// t EM iteration t): the first i whose
+//   delta_i = 2 * (M[i+1] * P[i] - M[i] * P[i]) + (P[i+1] - P[i])
+// is above 0, with P the positive prior and M the positive miss rate. Entries come one at a
+// time, so the last one can end a search but never be chosen.
+class ClassifierSelection {
+ public:
+  void record(double positive_prior, double miss_rate);
+  std::optional<std::int64_t> selected() const { return selected_; }
+
+ private:
+  std::int64_t entries_ = 0;
+  double prior_ = 0.0;
+  double miss_rate_ = 0.0;
+  std::optional<std::int64_t> selected_;
+};
+
+// Tests a model on the test set: one probability line per document and the result block go to
+// the run log, the header and the report lines to standard output.
+void test_pass(TestSet& test, const ScoreTable& table, OutFile& log, std::string_view log_header,
+               std::string_view console_header);
+
+// Runs the final stage of every round (second-stage model, its test, the EM iterations with a
+// test after each) and returns the selected classifier index.
+std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
+                             std::int32_t iterations, TestSet& test, OutFile& log);
+
+}  // namespace punb

@@ -1,0 +1,44 @@
+#include "nb/score.h"
+
+#include <charconv>
+#include <string>
+
+#include "docfile/fatal.h"
+
+namespace punb {
+
+namespace {
+
+constexpr const char* kDegenerateModel = "degenerate model";
+
+double checked_log(double p, const char* what) {
+  const double l = std::log(p);
+  if (!std::isfinite(l)) {
+    throw Fatal(kDegenerateModel, std::string(what) + " is " + std::to_string(p) +
+                                      ": its logarithm is not finite, so no posterior would be");
+  }
+  return l;
+}
+
+}  // namespace
+
+ScoreTable::ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab)
+    : ln_prior_neg_(checked_log(model.priors.neg, "the negative class prior")),
+      ln_prior_pos_(checked_log(model.priors.pos, "the positive class prior")),
+      ln_(static_cast<std::size_t>(vocab.largest) + 1) {
+  for (std::size_t i = 0; i < ln_.size(); ++i) {
+    if (mask[i] != 1) continue;
+    ln_[i] = {checked_log(model.neg[i], "a negative-class word probability"),
+              checked_log(model.pos[i], "a positive-class word probability")};
+  }
+}
+
+char* format_probability_line(double p, char* out) {
+  // to_chars rounds exactly as printf does (round half to even on the exact binary value).
+  char* end =
+      std::to_chars(out, out + kProbabilityLineMax - 1, p, std::chars_format::fixed, 16).ptr;
+  *end++ = '\n';
+  return end;
+}
+
+}  // namespace punb

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "docfile/docstore.h"
+#include "nb/model.h"
+
+namespace punb {
+
+// Caps the per-word shift and floors the final maximum of the class scores.
+inline constexpr double kScoreBound = static_cast<double>(std::int64_t{100000000000000});
+
+struct Posteriors {
+  double neg = 0.0;
+  double pos = 0.0;
+  // Ties, and comparisons that cannot be decided, go to the positive class.
+  bool positive() const { return !(neg > pos); }
+};
+
+// A model prepared for scoring: the logarithms of the priors and of the word probabilities of
+// every index in the vocabulary, taken once per model instead of once per word.
+class ScoreTable {
+ public:
+  // Ends the run when a prior or a word probability in the vocabulary is 0 or not finite: its
+  // logarithm would turn every posterior into a NaN.
+  ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab);
+
+  double ln_prior_neg() const { return ln_prior_neg_; }
+  double ln_prior_pos() const { return ln_prior_pos_; }
+  const double* ln_words(std::uint32_t index) const { return ln_[index].data(); }
+
+ private:
+  double ln_prior_neg_;
+  double ln_prior_pos_;
+  std::vector<std::array<double, 2>> ln_;  // {ln P(i|neg), ln P(i|pos)}
+};
+
+// The running log scores of one document. After every counted word both are shifted so that
+// the smaller is 0, which keeps long documents in range and fixes the digits of the result.
+class ClassScores {
+ public:
+  explicit ClassScores(const ScoreTable& table)
+      : neg_(table.ln_prior_neg()), pos_(table.ln_prior_pos()) {}
+
+  void add_word(std::uint32_t count, const double* ln_words) {
+    const double c = static_cast<double>(count);
+    neg_ = neg_ + c * ln_words[0];
+    pos_ = pos_ + c * ln_words[1];
+    double m = kScoreBound;
+    if (neg_ < m) m = neg_;
+    if (pos_ < m) m = pos_;
+    neg_ = neg_ - m;
+    pos_ = pos_ - m;
+  }
+
+  Posteriors posteriors() const {
+    double top = -kScoreBound;
+    if (neg_ > top) top = neg_;
+    if (pos_ > top) top = pos_;
+    const double e_neg = std::exp(neg_ - (top + 2));
+    const double e_pos = std::exp(pos_ - (top + 2));
+    const double sum = e_neg + e_pos;
+    return {e_neg / sum, e_pos / sum};
+  }
+
+ private:
+  double neg_;
+  double pos_;
+};
+
+// Scores a stored document all of whose indices are in the vocabulary.
+inline Posteriors score_document(const DocStore::Document& doc, const ScoreTable& table) {
+  ClassScores scores(table);
+  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+    scores.add_word(count, table.ln_words(index));
+  });
+  return scores.posteriors();
+}
+
+// Writes P(pos|d) as the probability line "%.16f\n"; returns the end of the text.
+// `out` needs room for kProbabilityLineMax bytes.
+inline constexpr std::size_t kProbabilityLineMax = 32;
+char* format_probability_line(double p, char* out);
+
+}  // namespace punb

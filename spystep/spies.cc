@@ -1,0 +1,52 @@
+#include "spystep/spies.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "docfile/copy_lines.h"
+#include "docfile/fatal.h"
+#include "docfile/outfile.h"
+#include "docfile/reader.h"
+
+namespace punb {
+
+std::int64_t spy_count(std::int64_t positives, double spy_fraction) {
+  return static_cast<std::int64_t>(static_cast<double>(positives) * spy_fraction);
+}
+
+std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spies) {
+  if (positives > std::int64_t{UINT32_MAX}) {
+    throw Fatal("positive set too large", "more than 4294967295 positive documents");
+  }
+  std::vector<std::uint32_t> order(static_cast<std::size_t>(positives));
+  std::iota(order.begin(), order.end(), 0u);
+  SpyRandom random(kSpySeed);
+  const double scale = 1.0 / 32767.0;
+  for (std::int64_t i = positives - 1; i >= 1; --i) {
+    const double r = static_cast<double>(random.draw());
+    const auto j = static_cast<std::int64_t>((r * scale) * static_cast<double>(i));
+    std::swap(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(j)]);
+  }
+  order.resize(static_cast<std::size_t>(spies));
+  std::sort(order.begin(), order.end());
+  return order;
+}
+
+void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
+                        std::int64_t positives) {
+  DocumentReader in(positive_set, kCannotReadTrainingSet);
+  OutFile spy("spy", kWriteErrorNewFile);
+  OutFile rest("pos_withoutspy", kWriteErrorNewFile);
+  std::size_t next_spy = 0;
+  copy_document_lines(in, positives, [&](std::int64_t line) -> OutFile& {
+    if (next_spy < spies.size() && spies[next_spy] == line) {
+      ++next_spy;
+      return spy;
+    }
+    return rest;
+  });
+  spy.close();
+  rest.close();
+}
+
+}  // namespace punb

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace punb {
+
+// The run's only source of chance. Its sequence is fixed by the seed, so the same positive set
+// and spy fraction always hide the same spies.
+class SpyRandom {
+ public:
+  explicit SpyRandom(std::uint32_t seed) : state_(seed) {}
+  // 0 .. 32767
+  std::uint32_t draw() {
+    state_ = state_ * 214013u + 2531011u;
+    return (state_ >> 16) & 32767u;
+  }
+
+ private:
+  std::uint32_t state_;
+};
+
+inline constexpr std::uint32_t kSpySeed = 2000;
+
+// k = trunc(N * s).
+std::int64_t spy_count(std::int64_t positives, double spy_fraction);
+
+// The line numbers (0-based, ascending) of the `spies` documents hidden among the unlabeled
+// ones: a seeded shuffle of 0 .. N-1, whose first k entries are taken.
+std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spies);
+
+// Copies every positive-set line unchanged to "spy" or "pos_withoutspy".
+void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
+                        std::int64_t positives);
+
+}  // namespace punb

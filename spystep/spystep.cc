@@ -1,0 +1,194 @@
+#include "spystep/spystep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "docfile/copy_lines.h"
+#include "docfile/fatal.h"
+#include "docfile/outfile.h"
+#include "docfile/reader.h"
+#include "spystep/spies.h"
+
+namespace punb {
+
+namespace {
+
+// Reads a training file into `docs`, every pair with an index of 0 or more kept; `also` sees
+// each pair too. Returns the number of lines.
+template <class Also>
+std::int64_t read_training_set(const std::string& path, DocStore& docs, Also&& also) {
+  DocumentParser parser(path, kCannotReadTrainingSet, false);
+  docs.reserve_for_text(parser.reader().file_size());
+  std::int64_t lines = 0;
+  auto keep = [&](std::int32_t index, std::int32_t count) {
+    docs.add_pair(index, count);
+    also(index, count);
+  };
+  for (;;) {
+    docs.begin_document();
+    if (!parser.next(keep)) {
+      docs.discard_document();
+      break;
+    }
+    docs.end_document();
+    ++lines;
+  }
+  return lines;
+}
+
+// Calls f(doc) for the spies (`want_spies`) or for the other positive documents, in order.
+template <class F>
+void for_each_positive(const SpyStepResult& s, const std::vector<std::uint32_t>& spies,
+                       bool want_spies, F&& f) {
+  std::size_t next_spy = 0;
+  std::uint32_t line = 0;
+  s.positive_docs.for_each([&](const DocStore::Document& doc) {
+    const bool is_spy = next_spy < spies.size() && spies[next_spy] == line;
+    if (is_spy) ++next_spy;
+    ++line;
+    if (is_spy == want_spies) f(doc);
+  });
+}
+
+void add_counts(const DocStore::Document& doc, std::vector<double>& table, VocabularyMask& mask) {
+  // Positive-unlabeled mode counts index 0 as a word.
+  DocumentCounter counter{table.data(), mask.data(), 0};
+  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+    counter(static_cast<std::int32_t>(index), static_cast<std::int32_t>(count));
+  });
+}
+
+void refuse_empty_classes(const RunFiles& files, const SpyStepResult& s) {
+  if (s.positives == 0) {
+    throw Fatal("empty positive set",
+                files.positive + ": no documents, so the positive prior is 0");
+  }
+  if (s.positives == s.spies) {
+    throw Fatal("no positive documents besides the spies",
+                "every positive document became a spy, so the first model's positive prior is 0 "
+                "(lower the spy fraction)");
+  }
+}
+
+// Rows 0 .. L + 1 of a 500001-entry table, the part every later estimate works on.
+std::vector<double> used_part(const std::vector<double>& table, const Vocabulary& vocab) {
+  return {table.begin(), table.begin() + vocab.largest + 2};
+}
+
+std::int64_t split_unlabeled_set(const std::string& unlabeled_set, int round,
+                                 const std::vector<std::uint8_t>& reliable, std::int64_t lines) {
+  DocumentReader in(unlabeled_set, kCannotReadTrainingSet);
+  const std::string r = std::to_string(round);
+  OutFile remaining_file("unlabelmatrix" + r, "can not write unlabelmatrix");
+  OutFile reliable_file("truetrain1matrix" + r, "can not write file truetrain1matrix");
+  std::int64_t remaining = 0;
+  copy_document_lines(in, lines, [&](std::int64_t i) -> OutFile& {
+    if (reliable[static_cast<std::size_t>(i)]) return reliable_file;
+    ++remaining;
+    return remaining_file;
+  });
+  remaining_file.close();
+  reliable_file.close();
+  return remaining;
+}
+
+}  // namespace
+
+double choose_spy_threshold(const std::vector<double>& sorted_spy_pos, double threshold_rate) {
+  const double keep = 1 - threshold_rate;
+  const double position = keep * static_cast<double>(sorted_spy_pos.size());
+  const auto t = static_cast<std::size_t>(position);
+  double threshold = t < sorted_spy_pos.size() ? sorted_spy_pos[t] : 0.0;
+  if (threshold < std::exp(-200.0)) threshold = 1.1;
+  return threshold;
+}
+
+SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings) {
+  if (settings.rounds > kMaxRounds) {
+    throw Fatal("too many rounds", "the spy step runs at most 20 rounds");
+  }
+  SpyStepResult s;
+  const double lambda = settings.smoothing_weight;
+
+  // Spy selection and the split of the positive set.
+  s.positives =
+      read_training_set(files.positive, s.positive_docs, [](std::int32_t, std::int32_t) {});
+  s.spies = spy_count(s.positives, settings.spy_fraction);
+  const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
+  split_positive_set(files.positive, spies, s.positives);
+  refuse_empty_classes(files, s);
+
+  // Reading phase: the positives without spies against the unlabeled set plus the spies.
+  std::vector<double> pos(kTableSize, 0.0);
+  std::vector<double> neg(kTableSize, 0.0);
+  s.mask.assign(kIndexCount, 0);
+  for_each_positive(s, spies, false, [&](const auto& doc) { add_counts(doc, pos, s.mask); });
+  DocumentCounter unlabeled_counter{neg.data(), s.mask.data(), 0};
+  s.unlabeled = read_training_set(files.unlabeled, s.unlabeled_docs, unlabeled_counter);
+  for_each_positive(s, spies, true, [&](const auto& doc) { add_counts(doc, neg, s.mask); });
+  if (s.unlabeled + s.spies == 0) {
+    throw Fatal("empty unlabeled set", files.unlabeled +
+                                           ": no documents and no spies, so the first model's "
+                                           "negative prior is 0");
+  }
+
+  // The first model.
+  s.vocab = measure_vocabulary(s.mask);
+  const std::vector<double> base_pos = used_part(pos, s.vocab);
+  Model model;
+  model.priors = priors_from_documents(static_cast<double>(s.unlabeled + s.spies),
+                                       static_cast<double>(s.positives + s.unlabeled));
+  model.neg = used_part(neg, s.vocab);
+  model.pos = base_pos;
+  smooth_word_counts(model.neg, lambda, s.vocab);
+  smooth_word_counts(model.pos, lambda, s.vocab);
+  pos = {};
+  neg = {};
+
+  for (int round = 0; round < settings.rounds; ++round) {
+    const ScoreTable table(model, s.mask, s.vocab);
+    WeightedCounts counts(s.vocab);
+
+    std::vector<double> spy_neg;
+    std::vector<double> spy_pos;
+    spy_neg.reserve(spies.size());
+    spy_pos.reserve(spies.size());
+    for_each_positive(s, spies, true, [&](const auto& doc) {
+      const Posteriors post = score_and_gather(doc, table, counts);
+      spy_neg.push_back(post.neg);
+      spy_pos.push_back(post.pos);
+    });
+    std::sort(spy_pos.begin(), spy_pos.end(), std::greater<>());
+    const double threshold = choose_spy_threshold(spy_pos, settings.threshold_rate);
+
+    std::vector<std::uint8_t>& reliable = s.reliable.emplace_back();
+    reliable.reserve(static_cast<std::size_t>(s.unlabeled));
+    double sum_neg = 0.0;
+    double sum_pos = 0.0;
+    s.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
+      const Posteriors post = score_and_gather(doc, table, counts);
+      sum_neg += post.neg;
+      sum_pos += post.pos;
+      reliable.push_back(post.pos <= threshold ? 1 : 0);
+    });
+    s.remaining[round] = split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
+
+    // Re-estimate for the next round: the positives without spies count fully for the
+    // positive class, every spy and unlabeled document with its posteriors for both.
+    for (double p : spy_neg) sum_neg += p;
+    for (double p : spy_pos) sum_pos += p;
+    const auto all = static_cast<double>(s.positives + s.unlabeled);
+    model.priors.neg = sum_neg / all;
+    model.priors.pos = (static_cast<double>(s.positives - s.spies) + sum_pos) / all;
+    for (std::size_t i = 0; i < counts.pos.size(); ++i) counts.pos[i] += base_pos[i];
+    smooth_word_counts(counts.neg, lambda, s.vocab);
+    smooth_word_counts(counts.pos, lambda, s.vocab);
+    model.neg = std::move(counts.neg);
+    model.pos = std::move(counts.pos);
+  }
+  return s;
+}
+
+}  // namespace punb
