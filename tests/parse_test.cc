@@ -1,0 +1,173 @@
+// The line parser against the reading users' files have always had: the C library's own
+// strtok/atoi over the line with the end pair appended.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "docfile/parse.h"
+
+namespace punb {
+namespace {
+
+using Pairs = std::vector<std::pair<int, int>>;
+
+struct Parsed {
+  ParsedLine line;
+  Pairs pairs;
+};
+
+Parsed parse(const std::string& text, bool test_line) {
+  std::string buffer = text + std::string(kLineSlack, '#');
+  Parsed p;
+  p.line = parse_document_line(buffer.data(), text.size(), test_line,
+                               [&](int i, int c) { p.pairs.emplace_back(i, c); });
+  EXPECT_EQ(buffer.substr(text.size()), std::string(kLineSlack, '#')) << "slack not restored";
+  return p;
+}
+
+// What the C library reads; pairs with index -1 are dropped as the parser skips them.
+struct Oracle {
+  int label = 0;
+  Pairs pairs;  // every pair before the end pair, index -1 included
+};
+
+Oracle oracle(const std::string& text, bool test_line) {
+  std::string buffer = (test_line ? "" : "1 ") + text + " -1:-1";
+  Oracle o;
+  o.label = std::atoi(std::strtok(buffer.data(), " "));
+  for (;;) {
+    const char* index = std::strtok(nullptr, ":");
+    if (!index) break;
+    const char* count = std::strtok(nullptr, " ");
+    if (!count) break;
+    const int i = std::atoi(index);
+    const int c = std::atoi(count);
+    if (i == -1 && c == -1) break;
+    o.pairs.emplace_back(i, c);
+  }
+  return o;
+}
+
+struct Case {
+  const char* name;
+  std::string text;
+  bool test_line;
+  Pairs pairs;
+  int label = 0;
+  LineFault fault = LineFault::none;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class ParseTable : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ParseTable, ReadsAsDocumented) {
+  const Case& c = GetParam();
+  const Parsed p = parse(c.text, c.test_line);
+  EXPECT_EQ(p.pairs, c.pairs);
+  EXPECT_EQ(p.line.fault, c.fault);
+  if (c.test_line && c.fault != LineFault::number_out_of_range) {
+    EXPECT_EQ(p.line.label, c.label);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ParseTable,
+    ::testing::Values(
+        Case{"plain", "3:4 5:6\n", false, {{3, 4}, {5, 6}}},
+        Case{"no_newline_at_end_of_file", "3:4 5:6", false, {{3, 4}, {5, 6}}},
+        Case{"crlf", "3:4 5:6\r\n", false, {{3, 4}, {5, 6}}},
+        Case{"several_spaces", "  3:4    5:6  \n", false, {{3, 4}, {5, 6}}},
+        Case{"empty_line", "\n", false, {}},
+        Case{"end_pair_mid_line", "3:4 -1:-1 5:6\n", false, {{3, 4}}},
+        Case{"minus_one_with_other_count_is_skipped", "3:4 -1:5 5:6\n", false, {{3, 4}, {5, 6}}},
+        Case{"fraction_truncated", "3:3.9 5:2.0\n", false, {{3, 3}, {5, 2}}},
+        Case{"plus_sign_and_leading_zeros", "+7:2 007:+3\n", false, {{7, 2}, {7, 3}}},
+        Case{"tab_hides_next_pair", "3:4\t5:6 7:8\n", false, {{3, 4}, {7, 8}}},
+        Case{"tab_as_leading_space_is_harmless", "3:4 \t5:6\n", false, {{3, 4}, {5, 6}}},
+        Case{"index_zero_and_count_zero", "0:3 4:0\n", false, {{0, 3}, {4, 0}}},
+        Case{"junk_after_digits", "12x:3abc 4:5\n", false, {{12, 3}, {4, 5}}},
+        Case{"repeated_index", "3:1 3:2\n", false, {{3, 1}, {3, 2}}},
+        Case{"largest_index", "499999:1\n", false, {{499999, 1}}},
+        Case{"test_positive", "1 3:4\n", true, {{3, 4}}, 1},
+        Case{"test_plus_one", "+1 3:4\n", true, {{3, 4}}, 1},
+        Case{"test_negative_crlf", "-1 3:4\r\n", true, {{3, 4}}, -1},
+        Case{"test_label_only", "1\n", true, {}, 1},
+        Case{"test_leading_spaces", "   -1  3:4\n", true, {{3, 4}}, -1},
+        Case{"test_tab_after_label_hides_pair", "1\t3:4 5:6\n", true, {{5, 6}}, 1},
+        Case{"test_empty_line_has_label_zero", "\n", true, {}, 0, LineFault::bad_label},
+        Case{"test_label_two", "2 3:4\n", true, {}, 2, LineFault::bad_label},
+        Case{"test_label_with_junk", "1x 3:4\n", true, {{3, 4}}, 1},
+        Case{"test_label_zero", "0 3:4\n", true, {}, 0, LineFault::bad_label},
+        Case{"index_below_minus_one", "3:4 -2:1\n", false, {{3, 4}}, 0,
+             LineFault::index_out_of_range},
+        Case{"index_past_the_tables", "500000:1\n", false, {}, 0, LineFault::index_out_of_range},
+        Case{"index_beyond_32_bits", "1099511627776:1\n", false, {}, 0,
+             LineFault::number_out_of_range},
+        Case{"count_2_pow_31", "3:2147483648\n", false, {}, 0, LineFault::number_out_of_range},
+        Case{"count_int_max_fits", "3:2147483647\n", false, {{3, 2147483647}}},
+        Case{"negative_count", "3:-2\n", false, {}, 0, LineFault::negative_count},
+        // A lone number at the end becomes the pair 5:-1 under the tokenizer rules.
+        Case{"lone_number", "3:4 5\n", false, {{3, 4}}, 0, LineFault::negative_count},
+        Case{"lone_number_on_index_zero_still_faults", "x\n", false, {}, 0,
+             LineFault::negative_count},
+        Case{"label_beyond_32_bits", "4294967297 3:4\n", true, {}, 0,
+             LineFault::number_out_of_range},
+        Case{"nul_byte", std::string("3:4 5\0:6\n", 9), false, {{3, 4}}, 0, LineFault::nul_byte},
+        Case{"nul_after_end_pair_is_never_read", std::string("3:4 -1:-1 \0\n", 12), false,
+             {{3, 4}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Parse, WarnsOnlyWhenATabFallsInDiscardedText) {
+  EXPECT_TRUE(parse("3:4\t5:6\n", false).line.dropped_tab);
+  EXPECT_FALSE(parse("3:4 \t5:6\n", false).line.dropped_tab);
+  EXPECT_FALSE(parse("3:4 -1:-1 \t5:6\n", false).line.dropped_tab);
+}
+
+// Random lines over the characters that matter, read by the parser and by the C library.
+TEST(Parse, AgreesWithTheCLibraryOnRandomLines) {
+  const std::string alphabet = "0123456789::  --+\t.x\r\n";
+  std::mt19937 random(12345);
+  for (int round = 0; round < 200000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 24);
+    int digits = 0;
+    for (int i = 0; i < length; ++i) {
+      char c = alphabet[random() % alphabet.size()];
+      // Runs of at most 9 digits keep atoi away from overflow, where it has no defined value.
+      if (c >= '0' && c <= '9' && ++digits > 9) c = ' ';
+      if (c < '0' || c > '9') digits = 0;
+      text += c;
+    }
+    const bool test_line = random() % 2;
+    const Oracle o = oracle(text, test_line);
+    const Parsed p = parse(text, test_line);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    if (test_line && o.label != 1 && o.label != -1) {
+      EXPECT_EQ(p.line.fault, LineFault::bad_label);
+      continue;
+    }
+    Pairs expected;
+    LineFault fault = LineFault::none;
+    for (const auto& [i, c] : o.pairs) {
+      if (i == -1) continue;
+      if (i < -1 || i >= kIndexCount) fault = LineFault::index_out_of_range;
+      if (fault == LineFault::none && c < 0) fault = LineFault::negative_count;
+      if (fault != LineFault::none) break;
+      expected.emplace_back(i, c);
+    }
+    EXPECT_EQ(p.pairs, expected);
+    EXPECT_EQ(p.line.fault, fault);
+    if (test_line) {
+      EXPECT_EQ(p.line.label, o.label);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace punb
