@@ -16,7 +16,7 @@ int positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy
   const SpyStepResult spy = run_spy_step(files, {threshold_rate, lambda, spy_fraction, rounds});
   TestSet test(files.test, spy.mask);
   const std::int64_t selected = run_final_stage(spy, rounds, lambda, iterations, test, log);
-  write_final_result(log, files, selected);
+  print(write_final_result(log, files, selected));
   return 0;
 }
 

@@ -21,7 +21,7 @@ bool is_empty(const Line& line) { return line.size > 0 && line.data[0] == '\n'; 
 
 }  // namespace
 
-void write_final_result(OutFile& log, const RunFiles& files, std::int64_t selected) {
+std::string write_final_result(OutFile& log, const RunFiles& files, std::int64_t selected) {
   log.close();
   DocumentReader in(files.log, "can not write set");
   OutFile result(files.result, kCannotWriteResult);
@@ -49,7 +49,7 @@ void write_final_result(OutFile& log, const RunFiles& files, std::int64_t select
     block.append(line.data, line.size);
     more = in.next(line);
   }
-  print(block);
+  return block;
 }
 
 }  // namespace punb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "docfile/outfile.h"
 #include "docfile/runfiles.h"
@@ -8,7 +9,7 @@
 namespace punb {
 
 // Closes the run log, reads it back and copies the probability lines of section `selected` to
-// the result file, then prints that section's result block under the final banner.
-void write_final_result(OutFile& log, const RunFiles& files, std::int64_t selected);
+// the result file; returns the final report: the banner and that section's result block.
+std::string write_final_result(OutFile& log, const RunFiles& files, std::int64_t selected);
 
 }  // namespace punb

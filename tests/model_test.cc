@@ -1,3 +1,5 @@
+#include "nb/model.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 
 #include "docfile/fatal.h"
 #include "nb/metrics.h"
-#include "nb/model.h"
 #include "nb/score.h"
 
 namespace punb {
@@ -111,12 +112,13 @@ TEST(Score, SingleWordFollowsBayesRule) {
 TEST(Score, LongDocumentsStayInRange) {
   // 4000 words at a likelihood ratio of 1.001 each: ln ratio ~4, still representable, while the
   // unshifted scores (~ -4000 * 1.2) would underflow exp().
-  const Posteriors p = score_words(one_word_model(0.5, 0.3003, 0.3),
-                                   std::vector<std::uint32_t>(4000, 1));
+  const Posteriors p =
+      score_words(one_word_model(0.5, 0.3003, 0.3), std::vector<std::uint32_t>(4000, 1));
   const double log_odds = 4000 * std::log(1.001);
   EXPECT_NEAR(p.pos, 1 / (1 + std::exp(-log_odds)), 1e-11);
   // Strongly separated documents saturate rather than turning into NaN.
-  const Posteriors q = score_words(one_word_model(0.5, 0.9, 0.01), std::vector<std::uint32_t>(4000, 5));
+  const Posteriors q =
+      score_words(one_word_model(0.5, 0.9, 0.01), std::vector<std::uint32_t>(4000, 5));
   EXPECT_EQ(q.pos, 1.0);
   EXPECT_EQ(q.neg, 0.0);
 }
@@ -132,8 +134,14 @@ TEST(Score, RefusesModelsWhoseLogarithmIsNotFinite) {
 }
 
 TEST(ProbabilityLine, MatchesPrintfDigitForDigit) {
-  std::vector<double> values = {0.0, 1.0, 0.5, 1e-300, 4.9e-324, 0.99999999999999994,
-                                0.12345678901234565, 0.00000762939453125};
+  std::vector<double> values = {0.0,
+                                1.0,
+                                0.5,
+                                1e-300,
+                                4.9e-324,
+                                0.99999999999999994,
+                                0.12345678901234565,
+                                0.00000762939453125};
   // Exact ties at the 17th decimal: printf rounds them half to even.
   for (int k = 1; k < 200; k += 2) values.push_back(std::ldexp(k, -17));
   std::mt19937_64 random(7);
@@ -186,28 +194,27 @@ TEST_P(MetricsTable, ReportLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Counters, MetricsTable,
-    ::testing::Values(
-        MetricsCase{"two_thirds", counters(3, 2, 2, 3, 1),
-                    "The Recall of the positive class is 66.667%\n", "66.667%\n", "66.667%\n",
-                    "60.000%\n"},
-        MetricsCase{"no_positive_test_line", counters(0, 4, 0, 1, 3),
-                    "There is no positive examples in test set\n", "0.000%\n", "0.000%\n",
-                    "75.000%\n"},
-        MetricsCase{"nothing_predicted_positive", counters(2, 2, 0, 0, 2),
-                    "The Recall of the positive class is 0.000%\n", "0.000%\n", "0.000%\n",
-                    "50.000%\n"},
-        MetricsCase{"no_true_positive", counters(2, 2, 0, 2, 0),
-                    "The Recall of the positive class is 0.000%\n", "0.000%\n", "0.000%\n",
-                    "0.000%\n"},
-        MetricsCase{"all_correct", counters(3, 4, 3, 3, 4),
-                    "The Recall of the positive class is 100.000%\n", "100.000%\n", "100.000%\n",
-                    "100.000%\n"},
-        MetricsCase{"uneven", counters(7, 5, 4, 6, 3),
-                    "The Recall of the positive class is 57.143%\n", "66.667%\n", "61.538%\n",
-                    "58.333%\n"},
-        MetricsCase{"empty_test_set", counters(0, 0, 0, 0, 0),
-                    "There is no positive examples in test set\n", "0.000%\n", "0.000%\n",
-                    "0.000%\n"}),
+    ::testing::Values(MetricsCase{"two_thirds", counters(3, 2, 2, 3, 1),
+                                  "The Recall of the positive class is 66.667%\n", "66.667%\n",
+                                  "66.667%\n", "60.000%\n"},
+                      MetricsCase{"no_positive_test_line", counters(0, 4, 0, 1, 3),
+                                  "There is no positive examples in test set\n", "0.000%\n",
+                                  "0.000%\n", "75.000%\n"},
+                      MetricsCase{"nothing_predicted_positive", counters(2, 2, 0, 0, 2),
+                                  "The Recall of the positive class is 0.000%\n", "0.000%\n",
+                                  "0.000%\n", "50.000%\n"},
+                      MetricsCase{"no_true_positive", counters(2, 2, 0, 2, 0),
+                                  "The Recall of the positive class is 0.000%\n", "0.000%\n",
+                                  "0.000%\n", "0.000%\n"},
+                      MetricsCase{"all_correct", counters(3, 4, 3, 3, 4),
+                                  "The Recall of the positive class is 100.000%\n", "100.000%\n",
+                                  "100.000%\n", "100.000%\n"},
+                      MetricsCase{"uneven", counters(7, 5, 4, 6, 3),
+                                  "The Recall of the positive class is 57.143%\n", "66.667%\n",
+                                  "61.538%\n", "58.333%\n"},
+                      MetricsCase{"empty_test_set", counters(0, 0, 0, 0, 0),
+                                  "There is no positive examples in test set\n", "0.000%\n",
+                                  "0.000%\n", "0.000%\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

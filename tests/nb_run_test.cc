@@ -56,11 +56,10 @@ TEST(NaiveBayesRun, TrainsTestsAndReports) {
   const double neg[] = {0, 1.0 / 6, 4.0 / 6, 1.0 / 6};
   const double pn = 1.0 / 3;
   const double pp = 1 - pn;
-  const std::string expected = expected_line(pn, pp, {{neg[1], pos[1]}}) +
-                               expected_line(pn, pp, {{neg[2], pos[2]}}) +
-                               expected_line(pn, pp, {{neg[3], pos[3]}}) +
-                               expected_line(pn, pp, {}) +
-                               expected_line(pn, pp, {{neg[1], pos[1]}, {neg[2], pos[2]}});
+  const std::string expected =
+      expected_line(pn, pp, {{neg[1], pos[1]}}) + expected_line(pn, pp, {{neg[2], pos[2]}}) +
+      expected_line(pn, pp, {{neg[3], pos[3]}}) + expected_line(pn, pp, {}) +
+      expected_line(pn, pp, {{neg[1], pos[1]}, {neg[2], pos[2]}});
   EXPECT_EQ(dir.read("data.output"), expected);
   // Documents 1, 3, 4 are predicted positive (and are), 2 negative (and is); 5 is a negative
   // document predicted positive.
@@ -91,8 +90,8 @@ struct FailureCase {
   std::string pos, unlabeled, test;  // "-" for a missing file
   std::string out;
   int status;
-  int output_lines;  // lines in data.output; -1: the file must not exist
-  const char* detail;       // expected on standard error
+  int output_lines;    // lines in data.output; -1: the file must not exist
+  const char* detail;  // expected on standard error
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
@@ -102,8 +101,8 @@ class NaiveBayesFailures : public ::testing::TestWithParam<FailureCase> {};
 TEST_P(NaiveBayesFailures, StopInTheOrderOfTheFileOpenings) {
   const FailureCase& c = GetParam();
   TempDir dir;
-  for (auto [name, text] : {std::pair{"data.pos", &c.pos}, {"data.unlabel", &c.unlabeled},
-                            {"data.test", &c.test}}) {
+  for (auto [name, text] :
+       {std::pair{"data.pos", &c.pos}, {"data.unlabel", &c.unlabeled}, {"data.test", &c.test}}) {
     if (*text != "-") dir.write(name, *text);
   }
   const RunResult r = test::run_punb(dir, c.args);
@@ -123,36 +122,56 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, NaiveBayesFailures,
     ::testing::Values(
         FailureCase{"no_arguments", {}, "-", "-", "-", kUsageLine, 2, -1, "usage: punb"},
-        FailureCase{"no_stem", {"-nb"}, "-", "-", "-", "can not write prob_result.txt", 1, -1,
+        FailureCase{"no_stem",
+                    {"-nb"},
+                    "-",
+                    "-",
+                    "-",
+                    "can not write prob_result.txt",
+                    1,
+                    -1,
                     "No such file"},
-        FailureCase{"result_file_in_missing_directory", {"-nb", "-f", "nodir/data"}, "1:1\n",
-                    "2:1\n", kGoodTest, "can not write prob_result.txt", 1, -1,
+        FailureCase{"result_file_in_missing_directory",
+                    {"-nb", "-f", "nodir/data"},
+                    "1:1\n",
+                    "2:1\n",
+                    kGoodTest,
+                    "can not write prob_result.txt",
+                    1,
+                    -1,
                     "nodir/data.output"},
         FailureCase{"positive_set_missing", kRun, "-", "2:1\n", kGoodTest,
                     "can not read training set", 1, 0, "data.pos"},
         FailureCase{"unlabeled_set_missing", kRun, "1:1\n", "-", kGoodTest,
                     "can not read training set", 1, 0, "data.unlabel"},
-        FailureCase{"test_set_missing", kRun, "1:1\n", "2:1\n", "-", "can not read test set", 1,
-                    0, "data.test"},
+        FailureCase{"test_set_missing", kRun, "1:1\n", "2:1\n", "-", "can not read test set", 1, 0,
+                    "data.test"},
         FailureCase{"bad_label_after_three_lines", kRun, "1:1\n", "2:1\n",
-                    "1 1:1\n-1 2:1\n1 1:1\n2 1:1\n1 1:1\n", "test set: Data Format Error!!!", 1,
-                    3, "data.test:4: label 2"},
-        FailureCase{"empty_positive_set", kRun, "", "2:1\n", kGoodTest, "empty positive set", 1,
-                    0, "data.pos"},
+                    "1 1:1\n-1 2:1\n1 1:1\n2 1:1\n1 1:1\n", "test set: Data Format Error!!!", 1, 3,
+                    "data.test:4: label 2"},
+        FailureCase{"empty_positive_set", kRun, "", "2:1\n", kGoodTest, "empty positive set", 1, 0,
+                    "data.pos"},
         FailureCase{"empty_unlabeled_set", kRun, "1:1\n", "", kGoodTest, "empty unlabeled set", 1,
                     0, "data.unlabel"},
         FailureCase{"no_feature_at_all", kRun, "0:4\n\n", "0:1\n", kGoodTest,
                     "no features in training set", 1, 0, "no feature index"},
         FailureCase{"index_out_of_range", kRun, "1:1\n2:1 500000:3\n", "2:1\n", kGoodTest,
                     "feature index out of range", 1, 0, "data.pos:2: feature index 500000"},
-        FailureCase{"negative_count", kRun, "1:1\n", "2:1 3:-4\n", kGoodTest, "negative count",
-                    1, 0, "data.unlabel:1: count -4"},
+        FailureCase{"negative_count", kRun, "1:1\n", "2:1 3:-4\n", kGoodTest, "negative count", 1,
+                    0, "data.unlabel:1: count -4"},
         FailureCase{"lone_number_in_test_line", kRun, "1:1\n", "2:1\n", "1 1:1\n1 1:1 7\n",
                     "negative count", 1, 1, "data.test:2"},
         FailureCase{"number_beyond_32_bits", kRun, "1:2147483648\n", "2:1\n", kGoodTest,
                     "number out of range", 1, 0, "data.pos:1"},
-        FailureCase{"negative_weight", {"-nb", "-f", "data", "-l", "-1"}, "1:1\n", "2:1\n",
-                    kGoodTest, kUsageLine, 2, -1, "smoothing weight"}),
+        FailureCase{"negative_weight",
+                    {"-nb", "-f", "data", "-l", "-1"},
+                    "1:1\n",
+                    "2:1\n",
+                    kGoodTest,
+                    kUsageLine,
+                    2,
+                    -1,
+                    "smoothing weight"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NaiveBayesRun, TabsWarnOncePerFileAndKeepTheirReading) {

@@ -1,5 +1,7 @@
 // The line parser against the reading users' files have always had: the C library's own
 // strtok/atoi over the line with the end pair appended.
+#include "docfile/parse.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +10,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "docfile/parse.h"
 
 namespace punb {
 namespace {
@@ -104,22 +104,40 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"test_label_two", "2 3:4\n", true, {}, 2, LineFault::bad_label},
         Case{"test_label_with_junk", "1x 3:4\n", true, {{3, 4}}, 1},
         Case{"test_label_zero", "0 3:4\n", true, {}, 0, LineFault::bad_label},
-        Case{"index_below_minus_one", "3:4 -2:1\n", false, {{3, 4}}, 0,
+        Case{"index_below_minus_one",
+             "3:4 -2:1\n",
+             false,
+             {{3, 4}},
+             0,
              LineFault::index_out_of_range},
         Case{"index_past_the_tables", "500000:1\n", false, {}, 0, LineFault::index_out_of_range},
-        Case{"index_beyond_32_bits", "1099511627776:1\n", false, {}, 0,
+        Case{"index_beyond_32_bits",
+             "1099511627776:1\n",
+             false,
+             {},
+             0,
              LineFault::number_out_of_range},
         Case{"count_2_pow_31", "3:2147483648\n", false, {}, 0, LineFault::number_out_of_range},
         Case{"count_int_max_fits", "3:2147483647\n", false, {{3, 2147483647}}},
         Case{"negative_count", "3:-2\n", false, {}, 0, LineFault::negative_count},
         // A lone number at the end becomes the pair 5:-1 under the tokenizer rules.
         Case{"lone_number", "3:4 5\n", false, {{3, 4}}, 0, LineFault::negative_count},
-        Case{"lone_number_on_index_zero_still_faults", "x\n", false, {}, 0,
+        Case{"lone_number_on_index_zero_still_faults",
+             "x\n",
+             false,
+             {},
+             0,
              LineFault::negative_count},
-        Case{"label_beyond_32_bits", "4294967297 3:4\n", true, {}, 0,
+        Case{"label_beyond_32_bits",
+             "4294967297 3:4\n",
+             true,
+             {},
+             0,
              LineFault::number_out_of_range},
         Case{"nul_byte", std::string("3:4 5\0:6\n", 9), false, {{3, 4}}, 0, LineFault::nul_byte},
-        Case{"nul_after_end_pair_is_never_read", std::string("3:4 -1:-1 \0\n", 12), false,
+        Case{"nul_after_end_pair_is_never_read",
+             std::string("3:4 -1:-1 \0\n", 12),
+             false,
              {{3, 4}}}),
     [](const auto& info) { return std::string(info.param.name); });
 

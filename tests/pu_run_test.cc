@@ -99,7 +99,8 @@ TEST(PositiveUnlabeledRun, LeavesTheSectionsFilesAndReportsThatBelongTogether) {
     SCOPED_TRACE(iterations);
     TempDir dir;
     write_corpus(dir, corpus);
-    const RunResult r = test::run_punb(dir, {"-kov", "-f", "data", "-i", std::to_string(iterations)});
+    const RunResult r =
+        test::run_punb(dir, {"-kov", "-f", "data", "-i", std::to_string(iterations)});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
 
@@ -142,6 +143,22 @@ TEST(PositiveUnlabeledRun, LeavesTheSectionsFilesAndReportsThatBelongTogether) {
   }
 }
 
+TEST(PositiveUnlabeledRun, DocumentScoringExactlyAtTheThresholdIsAReliableNegative) {
+  TempDir dir;
+  // Ten equal positives and one spy among them (k = 1, so the threshold is its posterior);
+  // unlabeled copies of it score the same, to the last bit.
+  std::string pos;
+  for (int i = 0; i < 10; ++i) pos += "1:2 2:1\n";
+  write_corpus(dir, {pos, "1:2 2:1\n3:4\n1:2 2:1\n1:9\n3:1 4:1\n", "1 1:1\n-1 3:1\n"});
+  const RunResult r = test::run_punb(dir, {"-kov", "-f", "data"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(dir.read("spy"), "1:2 2:1\n");
+  const std::string reliable = dir.read("truetrain1matrix0");
+  EXPECT_EQ(reliable.find("1:2 2:1\n"), 0u) << reliable;
+  EXPECT_NE(reliable.find("1:2 2:1\n", 1), std::string::npos) << reliable;
+  EXPECT_EQ(dir.read("unlabelmatrix0").find("1:2"), std::string::npos);
+}
+
 TEST(PositiveUnlabeledRun, SameInputsGiveTheSameBytes) {
   const Corpus corpus = make_corpus(30, 50, 20);
   std::vector<std::string> runs;
@@ -173,8 +190,8 @@ class PositiveUnlabeledFailures : public ::testing::TestWithParam<FailureCase> {
 TEST_P(PositiveUnlabeledFailures, StopInTheOrderOfTheSteps) {
   const FailureCase& c = GetParam();
   TempDir dir;
-  for (auto [name, text] : {std::pair{"data.pos", &c.pos}, {"data.unlabel", &c.unlabeled},
-                            {"data.test", &c.test}}) {
+  for (auto [name, text] :
+       {std::pair{"data.pos", &c.pos}, {"data.unlabel", &c.unlabeled}, {"data.test", &c.test}}) {
     if (*text != "-") dir.write(name, *text);
   }
   for (const std::string& b : c.blockers) std::filesystem::create_directory(dir.path(b));
@@ -191,46 +208,148 @@ const std::vector<std::string> kRun = {"-kov", "-f", "data"};
 const Corpus kSmall = make_corpus(20, 30, 10);
 const std::string kTenPositives = "1:1\n2:1\n1:2\n3:1\n1:1 2:1\n4:1\n1:3\n2:2\n5:1\n1:1\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, PositiveUnlabeledFailures,
-    ::testing::Values(
-        FailureCase{"run_log_cannot_be_created", {"-kov", "-f", "nodir/data"}, kSmall.pos,
-                    kSmall.unlabeled, kSmall.test, {}, "can not read training set", {}, {"spy"},
-                    "nodir/data.log"},
-        FailureCase{"positive_set_missing", kRun, "-", kSmall.unlabeled, kSmall.test, {},
-                    "can not read training set", {"data.log"}, {"spy"}, "data.pos"},
-        FailureCase{"empty_positive_set", kRun, "", kSmall.unlabeled, kSmall.test, {},
-                    "empty positive set", {"data.log", "spy", "pos_withoutspy"}, {}, "data.pos"},
-        FailureCase{"every_positive_a_spy", {"-kov", "-f", "data", "-s", "1"}, kSmall.pos,
-                    kSmall.unlabeled, kSmall.test, {}, "no positive documents besides the spies",
-                    {"spy", "pos_withoutspy"}, {"unlabelmatrix0"}, "spy fraction"},
-        FailureCase{"spy_file_blocked", kRun, kSmall.pos, kSmall.unlabeled, kSmall.test, {"spy"},
-                    "write error new file", {"data.log"}, {"pos_withoutspy"}, "spy:"},
-        FailureCase{"rest_file_blocked", kRun, kSmall.pos, kSmall.unlabeled, kSmall.test,
-                    {"pos_withoutspy"}, "write error new file", {"spy"}, {}, "pos_withoutspy:"},
-        FailureCase{"unlabeled_set_missing", kRun, kSmall.pos, "-", kSmall.test, {},
-                    "can not read training set", {"spy", "pos_withoutspy"}, {"unlabelmatrix0"},
-                    "data.unlabel"},
-        FailureCase{"no_negative_documents_at_all", kRun, "1:1\n2:1\n3:1\n", "", kSmall.test, {},
-                    "empty unlabeled set", {"spy"}, {"unlabelmatrix0"}, "data.unlabel"},
-        FailureCase{"remaining_file_blocked", kRun, kSmall.pos, kSmall.unlabeled, kSmall.test,
-                    {"unlabelmatrix0"}, "can not write unlabelmatrix", {}, {"truetrain1matrix0"},
-                    "unlabelmatrix0:"},
-        FailureCase{"reliable_file_blocked", kRun, kSmall.pos, kSmall.unlabeled, kSmall.test,
-                    {"truetrain1matrix0"}, "can not write file truetrain1matrix",
-                    {"unlabelmatrix0"}, {}, "truetrain1matrix0:"},
-        FailureCase{"no_reliable_negatives", kRun, kTenPositives, "", kSmall.test, {},
-                    "no reliable negatives", {"truetrain1matrix0", "unlabelmatrix0"}, {},
-                    "round 0"},
-        FailureCase{"test_set_missing", kRun, kSmall.pos, kSmall.unlabeled, "-", {},
-                    "can not read test set", {"truetrain1matrix0", "data.log"}, {"data.output"},
-                    "data.test"},
-        FailureCase{"bad_label", kRun, kSmall.pos, kSmall.unlabeled, "1 1:1\n-1 2:1\n0 3:1\n", {},
-                    "test set: Data Format Error!!!", {"data.log"}, {"data.output"},
-                    "data.test:3: label 0"},
-        FailureCase{"result_file_blocked", kRun, kSmall.pos, kSmall.unlabeled, kSmall.test,
-                    {"data.output"}, "can not write prob_result.txt", {"data.log"}, {}, "data.output:"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, PositiveUnlabeledFailures,
+                         ::testing::Values(FailureCase{"run_log_cannot_be_created",
+                                                       {"-kov", "-f", "nodir/data"},
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {},
+                                                       "can not read training set",
+                                                       {},
+                                                       {"spy"},
+                                                       "nodir/data.log"},
+                                           FailureCase{"positive_set_missing",
+                                                       kRun,
+                                                       "-",
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {},
+                                                       "can not read training set",
+                                                       {"data.log"},
+                                                       {"spy"},
+                                                       "data.pos"},
+                                           FailureCase{"empty_positive_set",
+                                                       kRun,
+                                                       "",
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {},
+                                                       "empty positive set",
+                                                       {"data.log", "spy", "pos_withoutspy"},
+                                                       {},
+                                                       "data.pos"},
+                                           FailureCase{"every_positive_a_spy",
+                                                       {"-kov", "-f", "data", "-s", "1"},
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {},
+                                                       "no positive documents besides the spies",
+                                                       {"spy", "pos_withoutspy"},
+                                                       {"unlabelmatrix0"},
+                                                       "spy fraction"},
+                                           FailureCase{"spy_file_blocked",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {"spy"},
+                                                       "write error new file",
+                                                       {"data.log"},
+                                                       {"pos_withoutspy"},
+                                                       "spy:"},
+                                           FailureCase{"rest_file_blocked",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {"pos_withoutspy"},
+                                                       "write error new file",
+                                                       {"spy"},
+                                                       {},
+                                                       "pos_withoutspy:"},
+                                           FailureCase{"unlabeled_set_missing",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       "-",
+                                                       kSmall.test,
+                                                       {},
+                                                       "can not read training set",
+                                                       {"spy", "pos_withoutspy"},
+                                                       {"unlabelmatrix0"},
+                                                       "data.unlabel"},
+                                           FailureCase{"no_negative_documents_at_all",
+                                                       kRun,
+                                                       "1:1\n2:1\n3:1\n",
+                                                       "",
+                                                       kSmall.test,
+                                                       {},
+                                                       "empty unlabeled set",
+                                                       {"spy"},
+                                                       {"unlabelmatrix0"},
+                                                       "data.unlabel"},
+                                           FailureCase{"remaining_file_blocked",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {"unlabelmatrix0"},
+                                                       "can not write unlabelmatrix",
+                                                       {},
+                                                       {"truetrain1matrix0"},
+                                                       "unlabelmatrix0:"},
+                                           FailureCase{"reliable_file_blocked",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {"truetrain1matrix0"},
+                                                       "can not write file truetrain1matrix",
+                                                       {"unlabelmatrix0"},
+                                                       {},
+                                                       "truetrain1matrix0:"},
+                                           FailureCase{"no_reliable_negatives",
+                                                       kRun,
+                                                       kTenPositives,
+                                                       "",
+                                                       kSmall.test,
+                                                       {},
+                                                       "no reliable negatives",
+                                                       {"truetrain1matrix0", "unlabelmatrix0"},
+                                                       {},
+                                                       "round 0"},
+                                           FailureCase{"test_set_missing",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       "-",
+                                                       {},
+                                                       "can not read test set",
+                                                       {"truetrain1matrix0", "data.log"},
+                                                       {"data.output"},
+                                                       "data.test"},
+                                           FailureCase{"bad_label",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       "1 1:1\n-1 2:1\n0 3:1\n",
+                                                       {},
+                                                       "test set: Data Format Error!!!",
+                                                       {"data.log"},
+                                                       {"data.output"},
+                                                       "data.test:3: label 0"},
+                                           FailureCase{"result_file_blocked",
+                                                       kRun,
+                                                       kSmall.pos,
+                                                       kSmall.unlabeled,
+                                                       kSmall.test,
+                                                       {"data.output"},
+                                                       "can not write prob_result.txt",
+                                                       {"data.log"},
+                                                       {},
+                                                       "data.output:"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PositiveUnlabeledRun, SettingsWithoutADefinedResultAreUsageErrors) {
   const std::pair<const char*, const char*> settings[] = {

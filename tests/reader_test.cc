@@ -1,3 +1,5 @@
+#include "docfile/reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "docfile/copy_lines.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
-#include "docfile/reader.h"
 #include "test_support.h"
 
 namespace punb {
@@ -43,14 +45,13 @@ TEST_P(ReadTable, HandsOutEachLineOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ReadTable,
-    ::testing::Values(ReadCase{"empty_file", "", {}},
-                      ReadCase{"lone_newline", "\n", {"\n"}},
+    ::testing::Values(ReadCase{"empty_file", "", {}}, ReadCase{"lone_newline", "\n", {"\n"}},
                       ReadCase{"final_newline", "a\nb\n", {"a\n", "b\n"}},
                       ReadCase{"no_final_newline", "a\nb", {"a\n", "b"}},
                       ReadCase{"empty_lines_between", "a\n\n\nb\n", {"a\n", "\n", "\n", "b\n"}},
                       ReadCase{"crlf_kept", "a\r\nb\r\n", {"a\r\n", "b\r\n"}},
-                      ReadCase{"nul_kept", std::string("a\0b\nc", 5),
-                               {std::string("a\0b\n", 4), "c"}}),
+                      ReadCase{
+                          "nul_kept", std::string("a\0b\nc", 5), {std::string("a\0b\n", 4), "c"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reader, ReadsLinesLongerThanItsBufferWhole) {
@@ -86,6 +87,22 @@ TEST(Reader, FailsWithItsOwnMessageOnMissingFilesAndDirectories) {
       EXPECT_EQ(e.detail().rfind(path + ": ", 0), 0u) << e.detail();
     }
   }
+}
+
+TEST(CopyLines, AFileShorterThanItsCountIsAnErrorNotARepeat) {
+  test::TempDir dir;
+  const std::string path = dir.write("f", "a\nb\n");
+  OutFile out(dir.path("copy"), "can not write");
+  DocumentReader in(path, "can not read training set");
+  try {
+    copy_document_lines(in, 3, [&](std::int64_t) -> OutFile& { return out; });
+    FAIL() << "three lines copied from a file of two";
+  } catch (const Fatal& e) {
+    EXPECT_EQ(e.message(), "can not read training set");
+    EXPECT_NE(e.detail().find("changed during the run"), std::string::npos) << e.detail();
+  }
+  out.close();
+  EXPECT_EQ(dir.read("copy"), "a\nb\n");
 }
 
 TEST(OutFile, ReportsAFullDiskInsteadOfLosingLines) {

@@ -1,3 +1,5 @@
+#include "spystep/spystep.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 
 #include "finalem/final_stage.h"
 #include "spystep/spies.h"
-#include "spystep/spystep.h"
 
 namespace punb {
 namespace {
@@ -30,11 +31,9 @@ TEST_P(SpyTable, SeededShuffleChoosesTheSameSpies) {
 INSTANTIATE_TEST_SUITE_P(Examples, SpyTable,
                          ::testing::Values(SpyCase{10, 0.3, {3, 8, 9}},
                                            SpyCase{20, 0.15, {7, 8, 15}},
-                                           SpyCase{7, 0.5, {0, 4, 5}},
-                                           SpyCase{0, 0.15, {}},
+                                           SpyCase{7, 0.5, {0, 4, 5}}, SpyCase{0, 0.15, {}},
                                            SpyCase{6, 0.15, {}},  // N * s below 1
-                                           SpyCase{1, 1.0, {0}},
-                                           SpyCase{4, 1.0, {0, 1, 2, 3}}));
+                                           SpyCase{1, 1.0, {0}}, SpyCase{4, 1.0, {0, 1, 2, 3}}));
 
 TEST(SpyRandom, FollowsItsRecurrence) {
   SpyRandom r(kSpySeed);
@@ -57,8 +56,8 @@ TEST(SpyThreshold, PositionIsNinetyPercentOfTheSpiesRoundedDown) {
     std::size_t k;
     double rate;
     std::size_t position;
-  } cases[] = {{1, 0.1, 0}, {3, 0.1, 2}, {10, 0.1, 9}, {15, 0.1, 13}, {100, 0.1, 90},
-               {15, 1.0, 0}, {10, 0.5, 5}, {3, 1e-18, 3}};
+  } cases[] = {{1, 0.1, 0},    {3, 0.1, 2},  {10, 0.1, 9}, {15, 0.1, 13},
+               {100, 0.1, 90}, {15, 1.0, 0}, {10, 0.5, 5}, {3, 1e-18, 3}};
   for (const auto& c : cases) {
     const std::vector<double> spies = sorted_posteriors(c.k);
     const double expected = c.position < c.k ? spies[c.position] : 1.1;  // past the end: 0 -> 1.1
@@ -98,17 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SelectionCase{"first_positive_is_three",
                       {0.5, 0.4, 0.3, 0.2, 0.25, 0.3, 0.1, 0.1, 0.1},
-                      {0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1}, 3},
+                      {0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1},
+                      3},
         SelectionCase{"delta_zero_does_not_select", {0.5, 0.5, 0.75}, {0.25, 0.25, 0.25}, 1},
         SelectionCase{"miss_rate_rise_counts_twice", {0.5, 0.375}, {0.0, 0.25}, 0},
         SelectionCase{"miss_rate_rise_not_enough", {0.5, 0.25}, {0.0, 0.25}, std::nullopt},
         SelectionCase{"never_positive", {0.5, 0.4, 0.3}, {0.2, 0.2, 0.2}, std::nullopt},
-        SelectionCase{"last_iteration_is_never_chosen", {0.5, 0.5, 0.5, 0.9}, {0.1, 0.1, 0.1, 0.1},
-                      2},
+        SelectionCase{
+            "last_iteration_is_never_chosen", {0.5, 0.5, 0.5, 0.9}, {0.1, 0.1, 0.1, 0.1}, 2},
         SelectionCase{"one_iteration", {0.5, 0.9}, {0.1, 0.1}, 0},
         SelectionCase{"no_iteration", {0.5}, {0.1}, std::nullopt},
-        SelectionCase{"nan_lets_the_search_go_on", {0.5, NAN, 0.5, 0.75}, {0.1, 0.1, 0.1, 0.1},
-                      2}),
+        SelectionCase{"nan_lets_the_search_go_on", {0.5, NAN, 0.5, 0.75}, {0.1, 0.1, 0.1, 0.1}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -66,9 +66,10 @@ inline RunResult run_in(const TempDir& dir, const std::string& program,
                         const std::vector<std::string>& args) {
   std::string command = "cd " + shell_quote(dir.root()) + " && " + shell_quote(program);
   for (const auto& a : args) command += " " + shell_quote(a);
-  const std::string out = dir.root() + "/../" + std::filesystem::path(dir.root()).filename().string();
-  command += " >" + shell_quote(out + ".stdout") + " 2>" + shell_quote(out + ".stderr") +
-             " </dev/null";
+  const std::string out =
+      dir.root() + "/../" + std::filesystem::path(dir.root()).filename().string();
+  command +=
+      " >" + shell_quote(out + ".stdout") + " 2>" + shell_quote(out + ".stderr") + " </dev/null";
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -1,0 +1,101 @@
+// Byte-for-byte agreement with an independent, deliberately straightforward implementation
+// (line reads, strtok/atoi, every file re-read at every pass) on generated corpora, plain and
+// oddly formatted: standard output, the result file, the run log and every working file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace punb {
+namespace {
+
+using test::TempDir;
+
+struct Corpus {
+  const char* name;
+  std::vector<std::string> generator_args;
+};
+
+struct Run {
+  const char* name;
+  std::vector<std::string> args;
+};
+
+const Corpus kCorpora[] = {
+    {"overlapping",
+     {"--pos", "300", "--unlabel", "1500", "--test", "300", "--vocab", "5000", "--words", "30",
+      "--overlap", "0.9", "--seed", "1"}},
+    {"odd_lines",
+     {"--pos", "250", "--unlabel", "900", "--test", "250", "--vocab", "3000", "--words", "20",
+      "--overlap", "0.9", "--odd", "0.3", "--seed", "5"}},
+    {"steep_and_long",
+     {"--pos", "60", "--unlabel", "300", "--test", "80", "--vocab", "400000", "--words", "400",
+      "--zipf", "1.6", "--overlap", "0.7", "--seed", "9", "--random-order"}},
+    {"mostly_positive_unlabeled",
+     {"--pos", "200", "--unlabel", "600", "--test", "150", "--vocab", "2000", "--words", "15",
+      "--overlap", "0.95", "--unlabeled-pos-share", "0.8", "--odd", "0.1", "--seed", "3"}},
+};
+
+const Run kRuns[] = {
+    {"naive_bayes", {"-nb"}},
+    {"naive_bayes_weight", {"-nb", "-l", "2.5"}},
+    {"defaults", {"-kov"}},
+    {"options", {"-kov", "-s", "0.3", "-rt", "0.25", "-i", "3", "-l", "0.5"}},
+    {"no_spies", {"-kov", "-s", "0.000001"}},
+    {"largest_spy_threshold", {"-kov", "-rt", "1", "-i", "2"}},
+    {"one_iteration", {"-kov", "-i", "1", "-l", "0.01"}},
+};
+
+void PrintTo(const Corpus& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Run& r, std::ostream* os) { *os << r.name; }
+
+class Differential : public ::testing::TestWithParam<std::tuple<Corpus, Run>> {};
+
+// Equal texts, or the first line where they part.
+::testing::AssertionResult same_text(const std::string& what, const std::string& a,
+                                     const std::string& b) {
+  if (a == b) return ::testing::AssertionSuccess();
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const std::size_t line_start = a.rfind('\n', at == 0 ? 0 : at - 1);
+  const std::size_t from = line_start == std::string::npos || at == 0 ? 0 : line_start + 1;
+  return ::testing::AssertionFailure()
+         << what << " differs at byte " << at << " (line " << test::count_lines(a.substr(0, at)) + 1
+         << "): ours " << ::testing::PrintToString(a.substr(from, at - from + 40)) << ", theirs "
+         << ::testing::PrintToString(b.substr(from, at - from + 40));
+}
+
+TEST_P(Differential, SameBytes) {
+  const auto& [corpus, run] = GetParam();
+  TempDir ours;
+  TempDir theirs;
+  std::vector<std::string> generate = {"--out", "c"};
+  generate.insert(generate.end(), corpus.generator_args.begin(), corpus.generator_args.end());
+  ASSERT_EQ(test::run_in(ours, GEN_CORPUS_BINARY, generate).status, 0);
+  ASSERT_EQ(test::run_in(theirs, GEN_CORPUS_BINARY, generate).status, 0);
+
+  std::vector<std::string> args = run.args;
+  args.insert(args.end(), {"-f", "c"});
+  const test::RunResult a = test::run_punb(ours, args);
+  const test::RunResult b = test::run_in(theirs, BASELINE_BINARY, args);
+  ASSERT_EQ(a.status, 0) << a.out << a.err;
+  EXPECT_TRUE(same_text("standard output", a.out, b.out));
+  for (const char* f :
+       {"c.output", "c.log", "spy", "pos_withoutspy", "truetrain1matrix0", "unlabelmatrix0"}) {
+    EXPECT_EQ(ours.exists(f), theirs.exists(f)) << f;
+    EXPECT_TRUE(same_text(f, ours.read(f), theirs.read(f)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpora, Differential,
+                         ::testing::Combine(::testing::ValuesIn(kCorpora),
+                                            ::testing::ValuesIn(kRuns)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+}  // namespace
+}  // namespace punb
