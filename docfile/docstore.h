@@ -52,18 +52,29 @@ class DocStore {
 
   std::size_t size() const { return documents_; }
 
+  // Reads the pair at `w` and moves past it.
+  static void next_pair(const std::uint32_t*& w, std::uint32_t& index, std::uint32_t& count) {
+    const std::uint32_t x = *w++;
+    index = x & kIndexMask;
+    count = x >> kIndexBits;
+    if (count == kCountEscape) count = *w++;
+  }
+
   class Document {
    public:
     bool tag() const { return tag_; }
     bool empty() const { return begin_ == end_; }
+    // The pair words, for readers that step through several documents at once (next_pair).
+    const std::uint32_t* words_begin() const { return begin_; }
+    const std::uint32_t* words_end() const { return end_; }
     // Calls f(index, count) for every pair in line order.
     template <class F>
     void for_each_pair(F&& f) const {
-      for (const std::uint32_t* w = begin_; w != end_; ++w) {
-        std::uint32_t x = *w;
-        std::uint32_t count = x >> kIndexBits;
-        if (count == kCountEscape) count = *++w;
-        f(x & kIndexMask, count);
+      std::uint32_t index;
+      std::uint32_t count;
+      for (const std::uint32_t* w = begin_; w != end_;) {
+        next_pair(w, index, count);
+        f(index, count);
       }
     }
 
@@ -79,18 +90,62 @@ class DocStore {
   void for_each(F&& f) const {
     const std::uint32_t* w = words_.data();
     const std::uint32_t* end = w + words_.size();
-    Document doc;
     while (w != end) {
-      std::uint32_t header = *w++;
-      doc.begin_ = w;
-      doc.end_ = w + (header >> 1);
-      doc.tag_ = header & 1;
+      const Document doc = at(w);
       w = doc.end_;
       f(doc);
     }
   }
 
+  // The document ended last, and where it is: an offset stays valid as the store grows.
+  Document last() const { return at(words_.data() + header_); }
+  std::uint64_t last_offset() const { return header_; }
+  Document document_at(std::uint64_t offset) const { return at(words_.data() + offset); }
+
+  void clear() {
+    words_.clear();
+    header_ = 0;
+    documents_ = 0;
+  }
+
+  // Some of the documents, in store order: where each one's header word is, so that a pass
+  // over them goes straight from one to the next instead of stepping over the others.
+  using Selection = std::vector<std::uint64_t>;
+
+  // The documents at the positions i (0-based, in store order) that keep(i) accepts.
+  template <class Keep>
+  Selection select(Keep&& keep) const {
+    Selection chosen;
+    std::size_t i = 0;
+    const std::uint32_t* w = words_.data();
+    const std::uint32_t* end = w + words_.size();
+    while (w != end) {
+      if (keep(i++)) chosen.push_back(static_cast<std::uint64_t>(w - words_.data()));
+      w += 1 + (*w >> 1);
+    }
+    return chosen;
+  }
+
+  template <class F>
+  void for_each_in(const Selection& selection, F&& f) const {
+    // Documents come from scattered places: ask for the ones a few steps ahead early.
+    constexpr std::size_t kAhead = 8;
+    const std::size_t n = selection.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + kAhead < n) __builtin_prefetch(words_.data() + selection[i + kAhead]);
+      f(at(words_.data() + selection[i]));
+    }
+  }
+
  private:
+  static Document at(const std::uint32_t* header) {
+    Document doc;
+    doc.begin_ = header + 1;
+    doc.end_ = doc.begin_ + (*header >> 1);
+    doc.tag_ = *header & 1;
+    return doc;
+  }
+
   std::vector<std::uint32_t> words_;
   std::size_t header_ = 0;
   std::size_t documents_ = 0;

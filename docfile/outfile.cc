@@ -8,16 +8,17 @@
 namespace punb {
 
 namespace {
-constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+constexpr std::size_t kBufferSize = std::size_t{1} << 16;
 }
 
 OutFile::OutFile(std::string path, const char* open_message, const char* write_message)
-    : path_(std::move(path)), write_message_(write_message ? write_message : open_message) {
+    : path_(std::move(path)),
+      write_message_(write_message ? write_message : open_message),
+      buffer_(kBufferSize) {
   errno = 0;
   file_.reset(std::fopen(path_.c_str(), "wb"));
   if (!file_) fail(open_message, path_, errno);
   std::setvbuf(file_.get(), nullptr, _IONBF, 0);  // buffered here already
-  buffer_.resize(kBufferSize);
 }
 
 OutFile::~OutFile() {

@@ -4,7 +4,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "docfile/bytebuffer.h"
 
 namespace punb {
 
@@ -53,7 +54,7 @@ class OutFile {
   std::string path_;
   const char* write_message_;
   std::unique_ptr<std::FILE, Closer> file_;
-  std::vector<char> buffer_;
+  ByteBuffer buffer_;
   std::size_t used_ = 0;
 };
 

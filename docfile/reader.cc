@@ -11,14 +11,14 @@ namespace punb {
 
 namespace {
 
-constexpr std::size_t kChunk = std::size_t{1} << 22;
+constexpr std::size_t kChunk = std::size_t{1} << 18;
 
 std::string errno_text(int err) { return err ? std::strerror(err) : "read error"; }
 
 }  // namespace
 
 DocumentReader::DocumentReader(std::string path, const char* fail_message)
-    : path_(std::move(path)), fail_message_(fail_message) {
+    : path_(std::move(path)), fail_message_(fail_message), buffer_(kChunk + kLineSlack) {
   errno = 0;
   file_.reset(std::fopen(path_.c_str(), "rb"));
   if (!file_) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
@@ -27,7 +27,6 @@ DocumentReader::DocumentReader(std::string path, const char* fail_message)
     std::rewind(file_.get());
   }
   std::clearerr(file_.get());
-  buffer_.resize(kChunk + kLineSlack);
   fill();  // a directory or an unreadable file fails here, as if it could not be opened
 }
 
@@ -41,7 +40,7 @@ bool DocumentReader::fill() {
   std::size_t capacity = buffer_.size() - kLineSlack;
   if (end_ == capacity) {  // a line longer than the buffer: make room for all of it
     capacity *= 2;
-    buffer_.resize(capacity + kLineSlack);
+    buffer_.grow(capacity + kLineSlack, end_);
   }
   errno = 0;
   std::size_t got = std::fread(buffer_.data() + end_, 1, capacity - end_, file_.get());

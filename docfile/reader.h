@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "docfile/bytebuffer.h"
 #include "docfile/parse.h"
 
 namespace punb {
@@ -43,7 +44,7 @@ class DocumentReader {
   std::string path_;
   const char* fail_message_;
   std::unique_ptr<std::FILE, Closer> file_;
-  std::vector<char> buffer_;
+  ByteBuffer buffer_;
   std::size_t begin_ = 0;    // first byte not yet handed out
   std::size_t end_ = 0;      // end of the bytes read
   std::size_t scanned_ = 0;  // bytes from begin_ known to hold no newline

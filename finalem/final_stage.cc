@@ -29,9 +29,9 @@ void add_unweighted(const DocStore::Document& doc, std::vector<double>& table) {
   });
 }
 
-SecondStage build_second_stage_model(const SpyStepResult& spy,
-                                     const std::vector<std::uint8_t>& reliable,
-                                     std::int64_t reliable_negatives, double lambda) {
+SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResult::Split& split,
+                                     double lambda) {
+  const auto reliable_negatives = static_cast<std::int64_t>(split.reliable.size());
   const std::size_t n = static_cast<std::size_t>(spy.vocab.largest) + 2;
   SecondStage stage;
   Model& m = stage.model;
@@ -41,10 +41,8 @@ SecondStage build_second_stage_model(const SpyStepResult& spy,
   m.neg.assign(n, 0.0);
   spy.positive_docs.for_each([&](const DocStore::Document& doc) { add_unweighted(doc, m.pos); });
   stage.raw_positive_counts = m.pos;
-  std::size_t i = 0;
-  spy.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
-    if (reliable[i++]) add_unweighted(doc, m.neg);
-  });
+  spy.unlabeled_docs.for_each_in(
+      split.reliable, [&](const DocStore::Document& doc) { add_unweighted(doc, m.neg); });
   smooth_word_counts(m.neg, lambda, spy.vocab);
   smooth_word_counts(m.pos, lambda, spy.vocab);
   return stage;
@@ -53,39 +51,36 @@ SecondStage build_second_stage_model(const SpyStepResult& spy,
 // The share of positive documents that the model classifies as negative.
 double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table) {
   std::int64_t misses = 0;
-  spy.positive_docs.for_each([&](const DocStore::Document& doc) {
-    if (!score_document(doc, table).positive()) ++misses;
+  score_documents(spy.positive_docs, table, [&](const DocStore::Document&, const Posteriors& post) {
+    if (!post.positive()) ++misses;
   });
   return static_cast<double>(misses) / static_cast<double>(spy.positives);
 }
 
 // One EM iteration: the remaining unlabeled documents and then the reliable negatives are
-// scored with the current model and gathered; the positives count fully for their class.
-Model em_iteration(const SpyStepResult& spy, const std::vector<std::uint8_t>& reliable,
-                   const ScoreTable& current, const std::vector<double>& raw_positive_counts,
-                   double lambda) {
-  WeightedCounts counts(spy.vocab);
+// scored with the current model and gathered; the positives count fully for their class. The
+// new model replaces `model`.
+void em_iteration(const SpyStepResult& spy, const SpyStepResult::Split& split,
+                  const ScoreTable& current, const std::vector<double>& raw_positive_counts,
+                  double lambda, WeightedCounts& counts, Model& model) {
+  counts.clear();
   double sum_neg = 0.0;
   double sum_pos = 0.0;
-  for (std::uint8_t group : {0, 1}) {
-    std::size_t i = 0;
-    spy.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
-      if (reliable[i++] != group) return;
-      const Posteriors post = score_and_gather(doc, current, counts);
-      sum_neg += post.neg;
-      sum_pos += post.pos;
-    });
+  for (const DocStore::Selection* group : {&split.remaining, &split.reliable}) {
+    score_documents(spy.unlabeled_docs, *group, current,
+                    [&](const DocStore::Document& doc, const Posteriors& post) {
+                      counts.gather(doc, post);
+                      sum_neg += post.neg;
+                      sum_pos += post.pos;
+                    });
   }
   const auto all = static_cast<double>(spy.positives + spy.unlabeled);
-  Model m;
-  m.priors.neg = sum_neg / all;
-  m.priors.pos = (sum_pos + static_cast<double>(spy.positives)) / all;
-  for (std::size_t i = 0; i < counts.pos.size(); ++i) counts.pos[i] += raw_positive_counts[i];
-  smooth_word_counts(counts.neg, lambda, spy.vocab);
-  smooth_word_counts(counts.pos, lambda, spy.vocab);
-  m.neg = std::move(counts.neg);
-  m.pos = std::move(counts.pos);
-  return m;
+  model.priors.neg = sum_neg / all;
+  model.priors.pos = (sum_pos + static_cast<double>(spy.positives)) / all;
+  counts.copy_to(model);
+  for (std::size_t i = 0; i < model.pos.size(); ++i) model.pos[i] += raw_positive_counts[i];
+  smooth_word_counts(model.neg, lambda, spy.vocab);
+  smooth_word_counts(model.pos, lambda, spy.vocab);
 }
 
 }  // namespace
@@ -122,22 +117,22 @@ std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda
                              std::int32_t iterations, TestSet& test, OutFile& log) {
   std::int64_t selected = 0;
   for (int round = 0; round < rounds; ++round) {
-    const std::vector<std::uint8_t>& reliable = spy.reliable[static_cast<std::size_t>(round)];
-    const std::int64_t reliable_negatives = spy.unlabeled - spy.remaining[round];
-    if (reliable_negatives == 0) {
+    const SpyStepResult::Split& split = spy.splits[static_cast<std::size_t>(round)];
+    if (split.reliable.empty()) {
       throw Fatal("no reliable negatives",
                   "every unlabeled document scored above the spy threshold in round " +
                       std::to_string(round) + ", so the negative class would be empty");
     }
     ClassifierSelection selection;
-    const SecondStage stage = build_second_stage_model(spy, reliable, reliable_negatives, lambda);
+    const SecondStage stage = build_second_stage_model(spy, split, lambda);
     Model model = stage.model;
     ScoreTable table(model, spy.mask, spy.vocab);
     selection.record(model.priors.pos, positive_miss_rate(spy, table));
     test_pass(test, table, log, kFirstClassifierHeader, "\n" + std::string(kFirstClassifierHeader));
+    WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
-      model = em_iteration(spy, reliable, table, stage.raw_positive_counts, lambda);
-      table = ScoreTable(model, spy.mask, spy.vocab);
+      em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model);
+      table.rebuild(model, spy.mask, spy.vocab);
       selection.record(model.priors.pos, positive_miss_rate(spy, table));
       const std::string header = iteration_header(t);
       test_pass(test, table, log, header, "\n" + header);

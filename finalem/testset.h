@@ -7,6 +7,7 @@
 #include "docfile/reader.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "nb/testread.h"
 
 namespace punb {
 
@@ -20,28 +21,12 @@ class TestSet {
   template <class F>
   void score_all(const ScoreTable& table, F&& f) {
     if (loaded_) {
-      docs_.for_each([&](const DocStore::Document& doc) {
-        f(doc.tag() ? 1 : -1, score_document(doc, table));
+      score_documents(docs_, table, [&](const DocStore::Document& doc, const Posteriors& post) {
+        f(doc.tag() ? 1 : -1, post);
       });
       return;
     }
-    DocumentParser parser(path_, kCannotReadTestSet, true);
-    std::int32_t label = 0;
-    for (;;) {
-      ClassScores scores(table);
-      auto keep = [&](std::int32_t index, std::int32_t count) {
-        if (mask_[index] != 1) return;
-        docs_.add_pair(index, count);
-        scores.add_word(static_cast<std::uint32_t>(count), table.ln_words(index));
-      };
-      docs_.begin_document();
-      if (!parser.next(keep, &label)) {
-        docs_.discard_document();
-        break;
-      }
-      docs_.end_document(label == 1);
-      f(label, scores.posteriors());
-    }
+    read_and_score_test_set(path_, mask_, table, docs_, true, f);
     loaded_ = true;
   }
 

@@ -20,7 +20,11 @@ Priors priors_from_documents(double w_neg, double n_all) {
   return p;
 }
 
-void smooth_word_counts(std::vector<double>& table, double lambda, const Vocabulary& vocab) {
+std::vector<double> used_counts(const CountTable& table, const Vocabulary& vocab) {
+  return {table.data(), table.data() + vocab.largest + 2};
+}
+
+void smooth_word_counts(std::span<double> table, double lambda, const Vocabulary& vocab) {
   const std::size_t end = static_cast<std::size_t>(vocab.largest) + 2;
   double total = 0.0;
   for (std::size_t i = 0; i < end; ++i) total += table[i];

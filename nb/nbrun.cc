@@ -1,11 +1,15 @@
 #include "nb/nbrun.h"
 
+#include <utility>
+#include <vector>
+
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/reader.h"
 #include "nb/metrics.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "nb/testread.h"
 
 namespace punb {
 
@@ -14,12 +18,27 @@ namespace {
 // Naive Bayes mode counts from index 1: index 0 is not a word here.
 constexpr std::int32_t kLowestCountedIndex = 1;
 
-std::int64_t count_training_file(const std::string& path, std::vector<double>& table,
-                                 VocabularyMask& mask) {
+using Pairs = std::vector<std::pair<std::int32_t, std::int32_t>>;
+
+// Collects a line's pairs, so that the table updates of a line run back to back, where the
+// processor can overlap their cache misses, rather than strung out between parsing steps.
+struct PairCollector {
+  Pairs& pairs;
+  void operator()(std::int32_t index, std::int32_t count) const {
+    pairs.emplace_back(index, count);
+  }
+};
+
+std::int64_t count_training_file(const std::string& path, CountTable& table, VocabularyMask& mask) {
   DocumentParser parser(path, kCannotReadTrainingSet, false);
-  DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
+  const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
+  Pairs pairs;
   std::int64_t lines = 0;
-  while (parser.next(counter)) ++lines;
+  while (parser.next(PairCollector{pairs})) {
+    for (const auto& [index, count] : pairs) counter(index, count);
+    pairs.clear();
+    ++lines;
+  }
   return lines;
 }
 
@@ -44,9 +63,9 @@ void refuse_degenerate_training(const RunFiles& files, std::int64_t positives,
 int naive_bayes_mode_run(double lambda, const RunFiles& files) {
   OutFile result(files.result, kCannotWriteResult);
 
-  std::vector<double> pos(kTableSize, 0.0);
-  std::vector<double> neg(kTableSize, 0.0);
-  VocabularyMask mask(kIndexCount, 0);
+  CountTable pos(kTableSize);
+  CountTable neg(kTableSize);
+  VocabularyMask mask(kIndexCount);
   const std::int64_t positives = count_training_file(files.positive, pos, mask);
   const std::int64_t unlabeled = count_training_file(files.unlabeled, neg, mask);
 
@@ -55,10 +74,10 @@ int naive_bayes_mode_run(double lambda, const RunFiles& files) {
   Model model;
   model.priors = priors_from_documents(static_cast<double>(unlabeled),
                                        static_cast<double>(positives + unlabeled));
-  smooth_word_counts(neg, lambda, vocab);
-  smooth_word_counts(pos, lambda, vocab);
-  model.neg = std::move(neg);
-  model.pos = std::move(pos);
+  model.neg = used_counts(neg, vocab);
+  model.pos = used_counts(pos, vocab);
+  smooth_word_counts(model.neg, lambda, vocab);
+  smooth_word_counts(model.pos, lambda, vocab);
   const ScoreTable table(model, mask, vocab);
 
   EvaluationCounters counters;

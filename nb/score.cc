@@ -22,10 +22,10 @@ double checked_log(double p, const char* what) {
 
 }  // namespace
 
-ScoreTable::ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab)
-    : ln_prior_neg_(checked_log(model.priors.neg, "the negative class prior")),
-      ln_prior_pos_(checked_log(model.priors.pos, "the positive class prior")),
-      ln_(static_cast<std::size_t>(vocab.largest) + 1) {
+void ScoreTable::rebuild(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab) {
+  ln_prior_neg_ = checked_log(model.priors.neg, "the negative class prior");
+  ln_prior_pos_ = checked_log(model.priors.pos, "the positive class prior");
+  ln_.resize(static_cast<std::size_t>(vocab.largest) + 1);
   for (std::size_t i = 0; i < ln_.size(); ++i) {
     if (mask[i] != 1) continue;
     ln_[i] = {checked_log(model.neg[i], "a negative-class word probability"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -26,15 +27,19 @@ class ScoreTable {
  public:
   // Ends the run when a prior or a word probability in the vocabulary is 0 or not finite: its
   // logarithm would turn every posterior into a NaN.
-  ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab);
+  ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab) {
+    rebuild(model, mask, vocab);
+  }
+  // Takes the next model of a run, reusing the memory of the last.
+  void rebuild(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab);
 
   double ln_prior_neg() const { return ln_prior_neg_; }
   double ln_prior_pos() const { return ln_prior_pos_; }
   const double* ln_words(std::uint32_t index) const { return ln_[index].data(); }
 
  private:
-  double ln_prior_neg_;
-  double ln_prior_pos_;
+  double ln_prior_neg_ = 0.0;
+  double ln_prior_pos_ = 0.0;
   std::vector<std::array<double, 2>> ln_;  // {ln P(i|neg), ln P(i|pos)}
 };
 
@@ -78,6 +83,76 @@ inline Posteriors score_document(const DocStore::Document& doc, const ScoreTable
     scores.add_word(count, table.ln_words(index));
   });
   return scores.posteriors();
+}
+
+// Scores kLanes documents side by side. Their chains of dependent operations are independent,
+// so the processor overlaps them; each document's own operations are exactly score_document's.
+inline constexpr int kLanes = 4;
+
+inline void score_lanes(const DocStore::Document (&docs)[kLanes], const ScoreTable& table,
+                        Posteriors (&out)[kLanes]) {
+  ClassScores scores[kLanes] = {ClassScores(table), ClassScores(table), ClassScores(table),
+                                ClassScores(table)};
+  const std::uint32_t* w[kLanes];
+  const std::uint32_t* end[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    w[k] = docs[k].words_begin();
+    end[k] = docs[k].words_end();
+  }
+  for (;;) {
+    // A pair takes one or two words, so every lane has at least (words + 1) / 2 pairs left.
+    std::size_t words = static_cast<std::size_t>(end[0] - w[0]);
+    for (int k = 1; k < kLanes; ++k)
+      words = std::min(words, static_cast<std::size_t>(end[k] - w[k]));
+    if (words == 0) break;
+    for (std::size_t step = (words + 1) / 2; step > 0; --step) {
+      for (int k = 0; k < kLanes; ++k) {
+        std::uint32_t index;
+        std::uint32_t count;
+        DocStore::next_pair(w[k], index, count);
+        scores[k].add_word(count, table.ln_words(index));
+      }
+    }
+  }
+  for (int k = 0; k < kLanes; ++k) {
+    std::uint32_t index;
+    std::uint32_t count;
+    while (w[k] != end[k]) {
+      DocStore::next_pair(w[k], index, count);
+      scores[k].add_word(count, table.ln_words(index));
+    }
+    out[k] = scores[k].posteriors();
+  }
+}
+
+// Scores documents in the order `visit` hands them over, kLanes at a time, and hands each to
+// f(doc, posteriors) in that same order.
+template <class Visit, class F>
+void score_in_lanes(Visit&& visit, const ScoreTable& table, F&& f) {
+  DocStore::Document batch[kLanes];
+  Posteriors post[kLanes];
+  int filled = 0;
+  visit([&](const DocStore::Document& doc) {
+    batch[filled++] = doc;
+    if (filled < kLanes) return;
+    score_lanes(batch, table, post);
+    for (int k = 0; k < kLanes; ++k) f(batch[k], post[k]);
+    filled = 0;
+  });
+  for (int k = 0; k < filled; ++k) f(batch[k], score_document(batch[k], table));
+}
+
+// Scores every document of the store, in order.
+template <class F>
+void score_documents(const DocStore& docs, const ScoreTable& table, F&& f) {
+  score_in_lanes([&](auto&& take) { docs.for_each(take); }, table, f);
+}
+
+// Scores the selected documents of the store, in order.
+template <class F>
+void score_documents(const DocStore& docs, const DocStore::Selection& selection,
+                     const ScoreTable& table, F&& f) {
+  score_in_lanes([&](auto&& take) { docs.for_each_in(selection, take); }, table, f);
 }
 
 // Writes P(pos|d) as the probability line "%.16f\n"; returns the end of the text.

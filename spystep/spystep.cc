@@ -15,17 +15,14 @@ namespace punb {
 
 namespace {
 
-// Reads a training file into `docs`, every pair with an index of 0 or more kept; `also` sees
-// each pair too. Returns the number of lines.
-template <class Also>
-std::int64_t read_training_set(const std::string& path, DocStore& docs, Also&& also) {
+// Reads a training file into `docs`, every pair with an index of 0 or more kept, and hands each
+// stored document to `then`. Returns the number of lines.
+template <class Then>
+std::int64_t read_training_set(const std::string& path, DocStore& docs, Then&& then) {
   DocumentParser parser(path, kCannotReadTrainingSet, false);
   docs.reserve_for_text(parser.reader().file_size());
   std::int64_t lines = 0;
-  auto keep = [&](std::int32_t index, std::int32_t count) {
-    docs.add_pair(index, count);
-    also(index, count);
-  };
+  auto keep = [&](std::int32_t index, std::int32_t count) { docs.add_pair(index, count); };
   for (;;) {
     docs.begin_document();
     if (!parser.next(keep)) {
@@ -33,31 +30,25 @@ std::int64_t read_training_set(const std::string& path, DocStore& docs, Also&& a
       break;
     }
     docs.end_document();
+    then(docs.last());
     ++lines;
   }
   return lines;
 }
 
-// Calls f(doc) for the spies (`want_spies`) or for the other positive documents, in order.
-template <class F>
-void for_each_positive(const SpyStepResult& s, const std::vector<std::uint32_t>& spies,
-                       bool want_spies, F&& f) {
-  std::size_t next_spy = 0;
-  std::uint32_t line = 0;
-  s.positive_docs.for_each([&](const DocStore::Document& doc) {
-    const bool is_spy = next_spy < spies.size() && spies[next_spy] == line;
-    if (is_spy) ++next_spy;
-    ++line;
-    if (is_spy == want_spies) f(doc);
-  });
-}
+// Positive-unlabeled mode counts index 0 as a word.
+constexpr std::int32_t kLowestCountedIndex = 0;
 
-void add_counts(const DocStore::Document& doc, std::vector<double>& table, VocabularyMask& mask) {
-  // Positive-unlabeled mode counts index 0 as a word.
-  DocumentCounter counter{table.data(), mask.data(), 0};
+void add_counts(const DocStore::Document& doc, CountTable& table, VocabularyMask& mask) {
+  const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
   doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
     counter(static_cast<std::int32_t>(index), static_cast<std::int32_t>(count));
   });
+}
+
+void add_counts(const DocStore& docs, const DocStore::Selection& which, CountTable& table,
+                VocabularyMask& mask) {
+  docs.for_each_in(which, [&](const DocStore::Document& doc) { add_counts(doc, table, mask); });
 }
 
 void refuse_empty_classes(const RunFiles& files, const SpyStepResult& s) {
@@ -72,26 +63,18 @@ void refuse_empty_classes(const RunFiles& files, const SpyStepResult& s) {
   }
 }
 
-// Rows 0 .. L + 1 of a 500001-entry table, the part every later estimate works on.
-std::vector<double> used_part(const std::vector<double>& table, const Vocabulary& vocab) {
-  return {table.begin(), table.begin() + vocab.largest + 2};
-}
-
-std::int64_t split_unlabeled_set(const std::string& unlabeled_set, int round,
-                                 const std::vector<std::uint8_t>& reliable, std::int64_t lines) {
+// Copies every unlabeled-set line to the round's remaining-unlabeled or reliable-negative file.
+void split_unlabeled_set(const std::string& unlabeled_set, int round,
+                         const std::vector<std::uint8_t>& reliable, std::int64_t lines) {
   DocumentReader in(unlabeled_set, kCannotReadTrainingSet);
   const std::string r = std::to_string(round);
   OutFile remaining_file("unlabelmatrix" + r, "can not write unlabelmatrix");
   OutFile reliable_file("truetrain1matrix" + r, "can not write file truetrain1matrix");
-  std::int64_t remaining = 0;
   copy_document_lines(in, lines, [&](std::int64_t i) -> OutFile& {
-    if (reliable[static_cast<std::size_t>(i)]) return reliable_file;
-    ++remaining;
-    return remaining_file;
+    return reliable[static_cast<std::size_t>(i)] ? reliable_file : remaining_file;
   });
   remaining_file.close();
   reliable_file.close();
-  return remaining;
 }
 
 }  // namespace
@@ -114,20 +97,33 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
 
   // Spy selection and the split of the positive set.
   s.positives =
-      read_training_set(files.positive, s.positive_docs, [](std::int32_t, std::int32_t) {});
+      read_training_set(files.positive, s.positive_docs, [](const DocStore::Document&) {});
   s.spies = spy_count(s.positives, settings.spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
   split_positive_set(files.positive, spies, s.positives);
   refuse_empty_classes(files, s);
 
   // Reading phase: the positives without spies against the unlabeled set plus the spies.
-  std::vector<double> pos(kTableSize, 0.0);
-  std::vector<double> neg(kTableSize, 0.0);
-  s.mask.assign(kIndexCount, 0);
-  for_each_positive(s, spies, false, [&](const auto& doc) { add_counts(doc, pos, s.mask); });
-  DocumentCounter unlabeled_counter{neg.data(), s.mask.data(), 0};
-  s.unlabeled = read_training_set(files.unlabeled, s.unlabeled_docs, unlabeled_counter);
-  for_each_positive(s, spies, true, [&](const auto& doc) { add_counts(doc, neg, s.mask); });
+  CountTable pos(kTableSize);
+  CountTable neg(kTableSize);
+  s.mask = VocabularyMask(kIndexCount);
+  std::size_t next_spy = 0;
+  const DocStore::Selection spy_docs = s.positive_docs.select([&](std::size_t line) {
+    if (next_spy == spies.size() || spies[next_spy] != line) return false;
+    ++next_spy;
+    return true;
+  });
+  next_spy = 0;
+  const DocStore::Selection other_docs = s.positive_docs.select([&](std::size_t line) {
+    if (next_spy == spies.size() || spies[next_spy] != line) return true;
+    ++next_spy;
+    return false;
+  });
+  add_counts(s.positive_docs, other_docs, pos, s.mask);
+  s.unlabeled =
+      read_training_set(files.unlabeled, s.unlabeled_docs,
+                        [&](const DocStore::Document& doc) { add_counts(doc, neg, s.mask); });
+  add_counts(s.positive_docs, spy_docs, neg, s.mask);
   if (s.unlabeled + s.spies == 0) {
     throw Fatal("empty unlabeled set", files.unlabeled +
                                            ": no documents and no spies, so the first model's "
@@ -136,16 +132,16 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
 
   // The first model.
   s.vocab = measure_vocabulary(s.mask);
-  const std::vector<double> base_pos = used_part(pos, s.vocab);
+  const std::vector<double> base_pos = used_counts(pos, s.vocab);
   Model model;
   model.priors = priors_from_documents(static_cast<double>(s.unlabeled + s.spies),
                                        static_cast<double>(s.positives + s.unlabeled));
-  model.neg = used_part(neg, s.vocab);
+  model.neg = used_counts(neg, s.vocab);
   model.pos = base_pos;
   smooth_word_counts(model.neg, lambda, s.vocab);
   smooth_word_counts(model.pos, lambda, s.vocab);
   pos = {};
-  neg = {};
+  neg = {};  // only the used part lives on
 
   for (int round = 0; round < settings.rounds; ++round) {
     const ScoreTable table(model, s.mask, s.vocab);
@@ -155,25 +151,29 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
     std::vector<double> spy_pos;
     spy_neg.reserve(spies.size());
     spy_pos.reserve(spies.size());
-    for_each_positive(s, spies, true, [&](const auto& doc) {
-      const Posteriors post = score_and_gather(doc, table, counts);
-      spy_neg.push_back(post.neg);
-      spy_pos.push_back(post.pos);
-    });
+    score_documents(s.positive_docs, spy_docs, table,
+                    [&](const DocStore::Document& doc, const Posteriors& post) {
+                      counts.gather(doc, post);
+                      spy_neg.push_back(post.neg);
+                      spy_pos.push_back(post.pos);
+                    });
     std::sort(spy_pos.begin(), spy_pos.end(), std::greater<>());
     const double threshold = choose_spy_threshold(spy_pos, settings.threshold_rate);
 
-    std::vector<std::uint8_t>& reliable = s.reliable.emplace_back();
+    std::vector<std::uint8_t> reliable;
     reliable.reserve(static_cast<std::size_t>(s.unlabeled));
     double sum_neg = 0.0;
     double sum_pos = 0.0;
-    s.unlabeled_docs.for_each([&](const DocStore::Document& doc) {
-      const Posteriors post = score_and_gather(doc, table, counts);
-      sum_neg += post.neg;
-      sum_pos += post.pos;
-      reliable.push_back(post.pos <= threshold ? 1 : 0);
-    });
-    s.remaining[round] = split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
+    score_documents(s.unlabeled_docs, table,
+                    [&](const DocStore::Document& doc, const Posteriors& post) {
+                      counts.gather(doc, post);
+                      sum_neg += post.neg;
+                      sum_pos += post.pos;
+                      reliable.push_back(post.pos <= threshold ? 1 : 0);
+                    });
+    split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
+    s.splits.push_back({s.unlabeled_docs.select([&](std::size_t i) { return !reliable[i]; }),
+                        s.unlabeled_docs.select([&](std::size_t i) { return reliable[i] != 0; })});
 
     // Re-estimate for the next round: the positives without spies count fully for the
     // positive class, every spy and unlabeled document with its posteriors for both.
@@ -182,11 +182,10 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
     const auto all = static_cast<double>(s.positives + s.unlabeled);
     model.priors.neg = sum_neg / all;
     model.priors.pos = (static_cast<double>(s.positives - s.spies) + sum_pos) / all;
-    for (std::size_t i = 0; i < counts.pos.size(); ++i) counts.pos[i] += base_pos[i];
-    smooth_word_counts(counts.neg, lambda, s.vocab);
-    smooth_word_counts(counts.pos, lambda, s.vocab);
-    model.neg = std::move(counts.neg);
-    model.pos = std::move(counts.pos);
+    counts.copy_to(model);
+    for (std::size_t i = 0; i < model.pos.size(); ++i) model.pos[i] += base_pos[i];
+    smooth_word_counts(model.neg, lambda, s.vocab);
+    smooth_word_counts(model.pos, lambda, s.vocab);
   }
   return s;
 }

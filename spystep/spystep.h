@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -30,35 +31,46 @@ struct SpyStepResult {
   DocStore unlabeled_docs;     // the whole unlabeled set, in file order
   VocabularyMask mask;
   Vocabulary vocab;
-  // Per round: 1 where unlabeled document i went to the reliable-negative file.
-  std::vector<std::vector<std::uint8_t>> reliable;
-  // Per round: the number of documents in the remaining-unlabeled file.
-  std::array<std::int64_t, kMaxRounds> remaining{};
+  // Per round: the unlabeled documents of its remaining-unlabeled file and of its
+  // reliable-negative file, each in unlabeled-set order.
+  struct Split {
+    DocStore::Selection remaining;
+    DocStore::Selection reliable;
+  };
+  std::vector<Split> splits;
 };
 
 SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings);
 
-// Posterior-weighted word counts gathered over the documents of an expectation step
-// (entries 0 .. L + 1).
+// Posterior-weighted word counts gathered over the documents of an expectation step, both
+// classes side by side (entries 0 .. L + 1).
 struct WeightedCounts {
   explicit WeightedCounts(const Vocabulary& vocab)
-      : neg(static_cast<std::size_t>(vocab.largest) + 2, 0.0),
-        pos(static_cast<std::size_t>(vocab.largest) + 2, 0.0) {}
-  std::vector<double> neg;
-  std::vector<double> pos;
-};
+      : cells(static_cast<std::size_t>(vocab.largest) + 2, {0.0, 0.0}) {}
 
-// Scores a document with the current model and adds count x posterior of each of its pairs
-// to the weighted counts of both classes, whether or not the index is in the vocabulary.
-inline Posteriors score_and_gather(const DocStore::Document& doc, const ScoreTable& table,
-                                   WeightedCounts& counts) {
-  const Posteriors post = score_document(doc, table);
-  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
-    counts.neg[index] += static_cast<double>(count) * post.neg;
-    counts.pos[index] += static_cast<double>(count) * post.pos;
-  });
-  return post;
-}
+  // Adds count x posterior of each of the document's pairs to both classes.
+  void gather(const DocStore::Document& doc, const Posteriors& post) {
+    doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+      std::array<double, 2>& cell = cells[index];
+      cell[0] += static_cast<double>(count) * post.neg;
+      cell[1] += static_cast<double>(count) * post.pos;
+    });
+  }
+
+  void clear() { std::fill(cells.begin(), cells.end(), std::array<double, 2>{0.0, 0.0}); }
+
+  // Copies the counts of each class into a model's tables, as the start of its estimate.
+  void copy_to(Model& model) const {
+    model.neg.resize(cells.size());
+    model.pos.resize(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      model.neg[i] = cells[i][0];
+      model.pos[i] = cells[i][1];
+    }
+  }
+
+  std::vector<std::array<double, 2>> cells;  // {negative, positive}
+};
 
 // The positive posterior at position trunc((1 - rt) * k) of the spies' positive posteriors,
 // sorted in decreasing order (0 past the end); a threshold below exp(-200) becomes 1.1, above

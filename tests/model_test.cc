@@ -16,10 +16,10 @@ namespace punb {
 namespace {
 
 struct Training {
-  std::vector<double> pos = std::vector<double>(kTableSize, 0.0);
-  std::vector<double> neg = std::vector<double>(kTableSize, 0.0);
-  VocabularyMask mask = VocabularyMask(kIndexCount, 0);
-  void add(std::vector<double>& table, std::vector<std::pair<int, int>> pairs, int lowest) {
+  CountTable pos = CountTable(kTableSize);
+  CountTable neg = CountTable(kTableSize);
+  VocabularyMask mask = VocabularyMask(kIndexCount);
+  void add(CountTable& table, std::vector<std::pair<int, int>> pairs, int lowest) {
     DocumentCounter counter{table.data(), mask.data(), lowest};
     for (auto [i, c] : pairs) counter(i, c);
   }
@@ -29,10 +29,10 @@ Model estimate(Training& t, double lambda, double w_neg, double n_all, Vocabular
   vocab = measure_vocabulary(t.mask);
   Model m;
   m.priors = priors_from_documents(w_neg, n_all);
-  smooth_word_counts(t.neg, lambda, vocab);
-  smooth_word_counts(t.pos, lambda, vocab);
-  m.neg = t.neg;
-  m.pos = t.pos;
+  m.neg = used_counts(t.neg, vocab);
+  m.pos = used_counts(t.pos, vocab);
+  smooth_word_counts(m.neg, lambda, vocab);
+  smooth_word_counts(m.pos, lambda, vocab);
   return m;
 }
 
@@ -84,7 +84,7 @@ Model one_word_model(double prior_pos, double p_pos, double p_neg) {
 }
 
 Posteriors score_words(const Model& m, const std::vector<std::uint32_t>& counts) {
-  VocabularyMask mask(kIndexCount, 0);
+  VocabularyMask mask(kIndexCount);
   mask[1] = 1;
   const ScoreTable table(m, mask, {1, 1});
   ClassScores s(table);
@@ -124,7 +124,7 @@ TEST(Score, LongDocumentsStayInRange) {
 }
 
 TEST(Score, RefusesModelsWhoseLogarithmIsNotFinite) {
-  VocabularyMask mask(kIndexCount, 0);
+  VocabularyMask mask(kIndexCount);
   mask[1] = 1;
   const Model cases[] = {one_word_model(0.0, 0.5, 0.5), one_word_model(1.0, 0.5, 0.5),
                          one_word_model(0.5, 0.0, 0.5), one_word_model(0.5, 0.5, NAN)};
