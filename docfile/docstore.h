@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "docfile/fatal.h"
@@ -112,18 +113,20 @@ class DocStore {
   // over them goes straight from one to the next instead of stepping over the others.
   using Selection = std::vector<std::uint64_t>;
 
-  // The documents at the positions i (0-based, in store order) that keep(i) accepts.
-  template <class Keep>
-  Selection select(Keep&& keep) const {
-    Selection chosen;
+  // The documents at the positions i (0-based, in store order) that in_first(i) accepts, and
+  // the others.
+  template <class InFirst>
+  std::pair<Selection, Selection> partition(InFirst&& in_first) const {
+    std::pair<Selection, Selection> parts;
     std::size_t i = 0;
-    const std::uint32_t* w = words_.data();
-    const std::uint32_t* end = w + words_.size();
-    while (w != end) {
-      if (keep(i++)) chosen.push_back(static_cast<std::uint64_t>(w - words_.data()));
-      w += 1 + (*w >> 1);
-    }
-    return chosen;
+    for_each([&](const Document& doc) {
+      (in_first(i++) ? parts.first : parts.second).push_back(offset_of(doc));
+    });
+    return parts;
+  }
+
+  std::uint64_t offset_of(const Document& doc) const {
+    return static_cast<std::uint64_t>(doc.begin_ - 1 - words_.data());
   }
 
   template <class F>

@@ -108,16 +108,10 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
   CountTable neg(kTableSize);
   s.mask = VocabularyMask(kIndexCount);
   std::size_t next_spy = 0;
-  const DocStore::Selection spy_docs = s.positive_docs.select([&](std::size_t line) {
+  const auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
     if (next_spy == spies.size() || spies[next_spy] != line) return false;
     ++next_spy;
     return true;
-  });
-  next_spy = 0;
-  const DocStore::Selection other_docs = s.positive_docs.select([&](std::size_t line) {
-    if (next_spy == spies.size() || spies[next_spy] != line) return true;
-    ++next_spy;
-    return false;
   });
   add_counts(s.positive_docs, other_docs, pos, s.mask);
   s.unlabeled =
@@ -162,6 +156,7 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
 
     std::vector<std::uint8_t> reliable;
     reliable.reserve(static_cast<std::size_t>(s.unlabeled));
+    SpyStepResult::Split& split = s.splits.emplace_back();
     double sum_neg = 0.0;
     double sum_pos = 0.0;
     score_documents(s.unlabeled_docs, table,
@@ -169,11 +164,12 @@ SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& setting
                       counts.gather(doc, post);
                       sum_neg += post.neg;
                       sum_pos += post.pos;
-                      reliable.push_back(post.pos <= threshold ? 1 : 0);
+                      const bool is_reliable = post.pos <= threshold;
+                      reliable.push_back(is_reliable ? 1 : 0);
+                      (is_reliable ? split.reliable : split.remaining)
+                          .push_back(s.unlabeled_docs.offset_of(doc));
                     });
     split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
-    s.splits.push_back({s.unlabeled_docs.select([&](std::size_t i) { return !reliable[i]; }),
-                        s.unlabeled_docs.select([&](std::size_t i) { return reliable[i] != 0; })});
 
     // Re-estimate for the next round: the positives without spies count fully for the
     // positive class, every spy and unlabeled document with its posteriors for both.

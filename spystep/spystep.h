@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 #include "docfile/docstore.h"
@@ -50,11 +53,21 @@ struct WeightedCounts {
 
   // Adds count x posterior of each of the document's pairs to both classes.
   void gather(const DocStore::Document& doc, const Posteriors& post) {
+#if defined(__SSE2__)
+    // Both classes in one register: the same two products and sums, one instruction each.
+    const __m128d weights = _mm_set_pd(post.pos, post.neg);
+    doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+      double* cell = cells[index].data();
+      const __m128d c = _mm_set1_pd(static_cast<double>(count));
+      _mm_storeu_pd(cell, _mm_add_pd(_mm_loadu_pd(cell), _mm_mul_pd(c, weights)));
+    });
+#else
     doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
       std::array<double, 2>& cell = cells[index];
       cell[0] += static_cast<double>(count) * post.neg;
       cell[1] += static_cast<double>(count) * post.pos;
     });
+#endif
   }
 
   void clear() { std::fill(cells.begin(), cells.end(), std::array<double, 2>{0.0, 0.0}); }
