@@ -1,0 +1,117 @@
+// Micro-benchmarks of the two inner loops: the line parser (per pair) and the scorer (per
+// counted word, one document at a time and in lanes).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "docfile/docstore.h"
+#include "docfile/parse.h"
+#include "nb/model.h"
+#include "nb/score.h"
+
+namespace {
+
+constexpr int kWords = 100;
+constexpr std::uint32_t kVocabulary = 100000;
+
+// A line of kWords pairs like the generated corpora's: ascending indices, small counts.
+std::string sample_line(std::mt19937& random) {
+  std::vector<std::uint32_t> indices(kWords);
+  for (auto& i : indices) i = 1 + random() % kVocabulary;
+  std::sort(indices.begin(), indices.end());
+  std::string line;
+  for (std::uint32_t i : indices) {
+    line += std::to_string(i) + ":" + std::to_string(1 + random() % 3) + " ";
+  }
+  line.back() = '\n';
+  return line;
+}
+
+void BM_ParseLine(benchmark::State& state) {
+  std::mt19937 random(1);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 256; ++i)
+    lines.push_back(sample_line(random) + std::string(punb::kLineSlack, 0));
+  std::int64_t pairs = 0;
+  std::size_t next = 0;
+  for (auto _ : state) {
+    std::string& line = lines[next++ % lines.size()];
+    std::int64_t sum = 0;
+    punb::parse_document_line(
+        line.data(), line.size() - punb::kLineSlack, false,
+        [&](std::int32_t index, std::int32_t count) { sum += index + count; });
+    benchmark::DoNotOptimize(sum);
+    pairs += kWords;
+  }
+  state.counters["ns/pair"] = benchmark::Counter(
+      static_cast<double>(pairs), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ParseLine);
+
+struct ScoringFixture {
+  punb::Model model;
+  punb::VocabularyMask mask{punb::kIndexCount};
+  punb::Vocabulary vocab{kVocabulary, static_cast<std::int32_t>(kVocabulary)};
+  punb::DocStore docs;
+  std::int64_t words = 0;
+
+  ScoringFixture() {
+    std::mt19937 random(2);
+    model.priors = {0.6, 0.4};
+    model.neg.assign(kVocabulary + 2, 0.0);
+    model.pos.assign(kVocabulary + 2, 0.0);
+    for (std::uint32_t i = 1; i <= kVocabulary; ++i) {
+      mask[i] = 1;
+      model.neg[i] = (1.0 + random() % 1000) / 5e7;
+      model.pos[i] = (1.0 + random() % 1000) / 5e7;
+    }
+    for (int d = 0; d < 2000; ++d) {
+      docs.begin_document();
+      for (int w = 0; w < kWords; ++w) {
+        docs.add_pair(static_cast<std::int32_t>(1 + random() % kVocabulary),
+                      static_cast<std::int32_t>(1 + random() % 3));
+      }
+      docs.end_document();
+      words += kWords;
+    }
+  }
+};
+
+void BM_ScoreOneByOne(benchmark::State& state) {
+  static const ScoringFixture f;
+  const punb::ScoreTable table(f.model, f.mask, f.vocab);
+  std::int64_t words = 0;
+  for (auto _ : state) {
+    f.docs.for_each([&](const punb::DocStore::Document& doc) {
+      benchmark::DoNotOptimize(punb::score_document(doc, table));
+    });
+    words += f.words;
+  }
+  state.counters["ns/word"] = benchmark::Counter(
+      static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ScoreOneByOne);
+
+void BM_ScoreInLanes(benchmark::State& state) {
+  static const ScoringFixture f;
+  const punb::ScoreTable table(f.model, f.mask, f.vocab);
+  std::int64_t words = 0;
+  for (auto _ : state) {
+    punb::score_documents(f.docs, table,
+                          [&](const punb::DocStore::Document&, const punb::Posteriors& post) {
+                            benchmark::DoNotOptimize(post);
+                          });
+    words += f.words;
+  }
+  state.counters["ns/word"] = benchmark::Counter(
+      static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ScoreInLanes);
+
+}  // namespace
+
+BENCHMARK_MAIN();
