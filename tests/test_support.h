@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,26 +62,26 @@ struct RunResult {
   std::string err;
 };
 
-// Runs `program` with `args` in `dir`, standard input empty.
-inline RunResult run_in(const TempDir& dir, const std::string& program,
-                        const std::vector<std::string>& args) {
-  std::string command = "cd " + shell_quote(dir.root()) + " && " + shell_quote(program);
+// Runs `program` with `args` in the directory `cwd`, standard input empty.
+inline RunResult run_in_directory(const std::string& cwd, const std::string& program,
+                                  const std::vector<std::string>& args) {
+  std::string command = "cd " + shell_quote(cwd) + " && " + shell_quote(program);
   for (const auto& a : args) command += " " + shell_quote(a);
-  const std::string out =
-      dir.root() + "/../" + std::filesystem::path(dir.root()).filename().string();
-  command +=
-      " >" + shell_quote(out + ".stdout") + " 2>" + shell_quote(out + ".stderr") + " </dev/null";
+  const TempDir capture;
+  const std::string out = capture.path("stdout");
+  const std::string err = capture.path("stderr");
+  command += " >" + shell_quote(out) + " 2>" + shell_quote(err) + " </dev/null";
   const int raw = std::system(command.c_str());
   RunResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  for (auto [file, text] : {std::pair{out + ".stdout", &r.out}, {out + ".stderr", &r.err}}) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    std::filesystem::remove(file);
-  }
+  r.out = capture.read("stdout");
+  r.err = capture.read("stderr");
   return r;
+}
+
+inline RunResult run_in(const TempDir& dir, const std::string& program,
+                        const std::vector<std::string>& args) {
+  return run_in_directory(dir.root(), program, args);
 }
 
 inline RunResult run_punb(const TempDir& dir, const std::vector<std::string>& args) {
@@ -91,6 +92,44 @@ inline std::size_t count_lines(const std::string& text) {
   std::size_t n = 0;
   for (char c : text) n += c == '\n';
   return n;
+}
+
+// A small corpus whose classes overlap, so that the EM iterations have something to do.
+struct Corpus {
+  std::string pos, unlabeled, test;
+};
+
+inline Corpus make_corpus(int positives, int unlabeled, int tests) {
+  std::uint32_t state = 12345;
+  auto next = [&](std::uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
+  };
+  auto document = [&](bool positive) {
+    std::string d;
+    const int words = 3 + static_cast<int>(next(6));
+    for (int w = 0; w < words; ++w) {
+      // Positive words 1..20, negative 21..40, and a shared 41..50 for a third of the words.
+      std::uint32_t index = next(3) == 0 ? 41 + next(10) : 1 + next(20) + (positive ? 0 : 20);
+      if (next(5) == 0) index = 1 + next(40);  // stray words blur the classes
+      d += (w ? " " : "") + std::to_string(index) + ":" + std::to_string(1 + next(3));
+    }
+    return d + "\n";
+  };
+  Corpus c;
+  for (int i = 0; i < positives; ++i) c.pos += document(true);
+  for (int i = 0; i < unlabeled; ++i) c.unlabeled += document(next(10) < 3);
+  for (int i = 0; i < tests; ++i) {
+    const bool positive = next(2) == 0;
+    c.test += (positive ? "1 " : "-1 ") + document(positive);
+  }
+  return c;
+}
+
+inline void write_corpus(const TempDir& dir, const Corpus& c) {
+  dir.write("data.pos", c.pos);
+  dir.write("data.unlabel", c.unlabeled);
+  dir.write("data.test", c.test);
 }
 
 }  // namespace punb::test
