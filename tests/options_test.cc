@@ -46,50 +46,36 @@ TEST_P(OptionTable, Scan) {
 constexpr Mode NB = Mode::naive_bayes;
 constexpr Mode PU = Mode::positive_unlabeled;
 
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, OptionTable,
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(CommandLines, OptionTable,
     ::testing::Values(
-        OptionCase{"nothing", {}, std::nullopt},
-        OptionCase{"mode_alone_has_empty_names", {"-nb"}, Expected{NB, ""}},
-        OptionCase{"stem_without_mode", {"-f", "data"}, std::nullopt},
-        OptionCase{"value_option_last", {"-nb", "-f"}, std::nullopt},
-        OptionCase{"defaults", {"-nb", "-f", "data"}, Expected{NB, "data.pos"}},
-        OptionCase{
-            "upper_case_forms", {"-KOV", "-F", "d", "-S", "0.3"}, Expected{PU, "d.pos", 0.1, 0.3}},
-        OptionCase{"zero_and_garbage_take_defaults",
-                   {"-kov", "-f", "d", "-l", "0", "-s", "abc", "-rt", "0.0", "-i", "0"},
-                   Expected{PU, "d.pos"}},
-        OptionCase{"values_read_like_atof_and_atoi",
-                   {"-kov", "-f", "d", "-l", " 2.5e-1x", "-s", "0.3abc", "-i", "12.7"},
-                   Expected{PU, "d.pos", 0.25, 0.3, 0.1, 12}},
-        OptionCase{"ignored_option_consumes_its_value",
-                   {"-kov", "-f", "d", "-e", "7"},
-                   Expected{PU, "d.pos"}},
-        OptionCase{
-            "unknown_words_skipped", {"-x", "3", "-r", "-nb", "-f", "d"}, Expected{NB, "d.pos"}},
-        OptionCase{"prefix_matches",
-                   {"-nbayes", "-file", "d", "-lambda", "0.5", "-iter", "3", "-rtx", "0.2"},
-                   Expected{NB, "d.pos", 0.5, 0.15, 0.2, 3}},
-        OptionCase{"case_matters", {"-Nb", "-f", "d"}, std::nullopt},
-        OptionCase{"value_may_look_like_an_option", {"-f", "-nb"}, std::nullopt},
-        OptionCase{"stem_beginning_with_space", {"-nb", "-f", " d"}, std::nullopt},
-        OptionCase{"last_mode_wins", {"-nb", "-kov", "-f", "d"}, Expected{PU, "d.pos"}},
-        OptionCase{"repeated_stem_replaces", {"-nb", "-f", "a", "-f", "b"}, Expected{NB, "b.pos"}},
-        OptionCase{"long_stem",
-                   {"-nb", "-f", std::string(3000, 'a')},
-                   Expected{NB, std::string(3000, 'a') + ".pos"}},
-        OptionCase{"fraction_and_rate_may_be_one",
-                   {"-kov", "-f", "d", "-s", "1", "-rt", "1"},
-                   Expected{PU, "d.pos", 0.1, 1.0, 1.0}},
-        OptionCase{"negative_weight", {"-nb", "-f", "d", "-l", "-0.5"}, std::nullopt},
-        OptionCase{"nan_weight", {"-nb", "-f", "d", "-l", "nan"}, std::nullopt},
-        OptionCase{"infinite_weight", {"-nb", "-f", "d", "-l", "inf"}, std::nullopt},
-        OptionCase{"spy_fraction_above_one", {"-kov", "-f", "d", "-s", "1.5"}, std::nullopt},
-        OptionCase{"negative_rate", {"-kov", "-f", "d", "-rt", "-0.1"}, std::nullopt},
-        OptionCase{"negative_iterations", {"-kov", "-f", "d", "-i", "-3"}, std::nullopt},
-        OptionCase{
-            "iterations_beyond_32_bits", {"-kov", "-f", "d", "-i", "99999999999"}, std::nullopt}),
+    OptionCase{"nothing", {}, std::nullopt},
+    OptionCase{"mode_alone_has_empty_names", {"-nb"}, Expected{NB, ""}},
+    OptionCase{"stem_without_mode", {"-f", "data"}, std::nullopt},
+    OptionCase{"value_option_last", {"-nb", "-f"}, std::nullopt},
+    OptionCase{"defaults", {"-nb", "-f", "data"}, Expected{NB, "data.pos"}},
+    OptionCase{"upper_case_forms", {"-KOV", "-F", "d", "-S", "0.3"}, Expected{PU, "d.pos", 0.1, 0.3}},
+    OptionCase{"zero_and_garbage_take_defaults", {"-kov", "-f", "d", "-l", "0", "-s", "abc", "-rt", "0.0", "-i", "0"}, Expected{PU, "d.pos"}},
+    OptionCase{"values_read_like_atof_and_atoi", {"-kov", "-f", "d", "-l", " 2.5e-1x", "-s", "0.3abc", "-i", "12.7"}, Expected{PU, "d.pos", 0.25, 0.3, 0.1, 12}},
+    OptionCase{"ignored_option_consumes_its_value", {"-kov", "-f", "d", "-e", "7"}, Expected{PU, "d.pos"}},
+    OptionCase{"unknown_words_skipped", {"-x", "3", "-r", "-nb", "-f", "d"}, Expected{NB, "d.pos"}},
+    OptionCase{"prefix_matches", {"-nbayes", "-file", "d", "-lambda", "0.5", "-iter", "3", "-rtx", "0.2"}, Expected{NB, "d.pos", 0.5, 0.15, 0.2, 3}},
+    OptionCase{"case_matters", {"-Nb", "-f", "d"}, std::nullopt},
+    OptionCase{"value_may_look_like_an_option", {"-f", "-nb"}, std::nullopt},
+    OptionCase{"stem_beginning_with_space", {"-nb", "-f", " d"}, std::nullopt},
+    OptionCase{"last_mode_wins", {"-nb", "-kov", "-f", "d"}, Expected{PU, "d.pos"}},
+    OptionCase{"repeated_stem_replaces", {"-nb", "-f", "a", "-f", "b"}, Expected{NB, "b.pos"}},
+    OptionCase{"long_stem", {"-nb", "-f", std::string(3000, 'a')}, Expected{NB, std::string(3000, 'a') + ".pos"}},
+    OptionCase{"fraction_and_rate_may_be_one", {"-kov", "-f", "d", "-s", "1", "-rt", "1"}, Expected{PU, "d.pos", 0.1, 1.0, 1.0}},
+    OptionCase{"negative_weight", {"-nb", "-f", "d", "-l", "-0.5"}, std::nullopt},
+    OptionCase{"nan_weight", {"-nb", "-f", "d", "-l", "nan"}, std::nullopt},
+    OptionCase{"infinite_weight", {"-nb", "-f", "d", "-l", "inf"}, std::nullopt},
+    OptionCase{"spy_fraction_above_one", {"-kov", "-f", "d", "-s", "1.5"}, std::nullopt},
+    OptionCase{"negative_rate", {"-kov", "-f", "d", "-rt", "-0.1"}, std::nullopt},
+    OptionCase{"negative_iterations", {"-kov", "-f", "d", "-i", "-3"}, std::nullopt},
+    OptionCase{"iterations_beyond_32_bits", {"-kov", "-f", "d", "-i", "99999999999"}, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace punb

@@ -75,20 +75,6 @@ TEST(Reader, KeepsLinesIntactAcrossBufferRefills) {
   EXPECT_EQ(read_all(dir.write("f", content)), expected);
 }
 
-TEST(Reader, FailsWithItsOwnMessageOnMissingFilesAndDirectories) {
-  test::TempDir dir;
-  std::filesystem::create_directory(dir.path("d"));
-  for (const std::string& path : {dir.path("missing"), dir.path("d")}) {
-    try {
-      DocumentReader reader(path, "can not read training set");
-      FAIL() << path << " was opened";
-    } catch (const Fatal& e) {
-      EXPECT_EQ(e.message(), "can not read training set");
-      EXPECT_EQ(e.detail().rfind(path + ": ", 0), 0u) << e.detail();
-    }
-  }
-}
-
 TEST(CopyLines, AFileShorterThanItsCountIsAnErrorNotARepeat) {
   test::TempDir dir;
   const std::string path = dir.write("f", "a\nb\n");
@@ -103,17 +89,6 @@ TEST(CopyLines, AFileShorterThanItsCountIsAnErrorNotARepeat) {
   }
   out.close();
   EXPECT_EQ(dir.read("copy"), "a\nb\n");
-}
-
-TEST(OutFile, ReportsAFullDiskInsteadOfLosingLines) {
-  OutFile full("/dev/full", "can not open", "write error new file");
-  full.write(std::string(100, 'x'));
-  try {
-    full.close();
-    FAIL() << "a write to /dev/full succeeded";
-  } catch (const Fatal& e) {
-    EXPECT_EQ(e.message(), "write error new file");
-  }
 }
 
 }  // namespace
