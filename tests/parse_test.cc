@@ -1,6 +1,7 @@
 // The line parser against the reading users' files have always had: the C library's own
 // strtok/atoi over the line with the end pair appended.
 #include "docfile/parse.h"
+#include "line_oracle.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 namespace punb {
 namespace {
 
-using Pairs = std::vector<std::pair<int, int>>;
+using test::Pairs;
 
 struct Parsed {
   ParsedLine line;
@@ -22,35 +23,9 @@ struct Parsed {
 };
 
 Parsed parse(const std::string& text, bool test_line) {
-  std::string buffer = text + std::string(kLineSlack, '#');
-  Parsed p;
-  p.line = parse_document_line(buffer.data(), text.size(), test_line,
-                               [&](int i, int c) { p.pairs.emplace_back(i, c); });
-  EXPECT_EQ(buffer.substr(text.size()), std::string(kLineSlack, '#')) << "slack not restored";
-  return p;
-}
-
-// What the C library reads; pairs with index -1 are dropped as the parser skips them.
-struct Oracle {
-  int label = 0;
-  Pairs pairs;  // every pair before the end pair, index -1 included
-};
-
-Oracle oracle(const std::string& text, bool test_line) {
-  std::string buffer = (test_line ? "" : "1 ") + text + " -1:-1";
-  Oracle o;
-  o.label = std::atoi(std::strtok(buffer.data(), " "));
-  for (;;) {
-    const char* index = std::strtok(nullptr, ":");
-    if (!index) break;
-    const char* count = std::strtok(nullptr, " ");
-    if (!count) break;
-    const int i = std::atoi(index);
-    const int c = std::atoi(count);
-    if (i == -1 && c == -1) break;
-    o.pairs.emplace_back(i, c);
-  }
-  return o;
+  const test::Reading r = test::parse_line(text, test_line);
+  EXPECT_TRUE(r.slack_kept) << "the bytes after the line were not given back";
+  return {r.line, r.pairs};
 }
 
 struct Case {
@@ -141,26 +116,13 @@ TEST(Parse, AgreesWithTheCLibraryOnRandomLines) {
       text += c;
     }
     const bool test_line = random() % 2;
-    const Oracle o = oracle(text, test_line);
+    const test::Expected e = test::c_library_reading(text, test_line);
     const Parsed p = parse(text, test_line);
     SCOPED_TRACE(::testing::PrintToString(text));
-    if (test_line && o.label != 1 && o.label != -1) {
-      EXPECT_EQ(p.line.fault, LineFault::bad_label);
-      continue;
-    }
-    Pairs expected;
-    LineFault fault = LineFault::none;
-    for (const auto& [i, c] : o.pairs) {
-      if (i == -1) continue;
-      if (i < -1 || i >= kIndexCount) fault = LineFault::index_out_of_range;
-      if (fault == LineFault::none && c < 0) fault = LineFault::negative_count;
-      if (fault != LineFault::none) break;
-      expected.emplace_back(i, c);
-    }
-    EXPECT_EQ(p.pairs, expected);
-    EXPECT_EQ(p.line.fault, fault);
+    EXPECT_EQ(p.line.fault, e.fault);
+    EXPECT_EQ(p.pairs, e.pairs);
     if (test_line) {
-      EXPECT_EQ(p.line.label, o.label);
+      EXPECT_EQ(p.line.label, e.label);
     }
   }
 }
