@@ -18,25 +18,26 @@ namespace {
 // Naive Bayes mode counts from index 1: index 0 is not a word here.
 constexpr std::int32_t kLowestCountedIndex = 1;
 
-using Pairs = std::vector<std::pair<std::int32_t, std::int32_t>>;
-
-// Collects a line's pairs, so that the table updates of a line run back to back, where the
-// processor can overlap their cache misses, rather than strung out between parsing steps.
-struct PairCollector {
-  Pairs& pairs;
-  void operator()(std::int32_t index, std::int32_t count) const {
-    pairs.emplace_back(index, count);
-  }
-};
-
-std::int64_t count_training_file(const std::string& path, CountTable& table, VocabularyMask& mask) {
+// Counts a file's pairs a line (or, for very long lines, a few thousand pairs) at a time: the
+// table updates then run back to back, where the processor overlaps their cache misses, rather
+// than strung out between parsing steps. Their order is the file's.
+std::int64_t count_training_file(const std::string& path, CountTable& table,
+                                 VocabularyMask& mask) {
+  constexpr std::size_t kBatch = 4096;
   DocumentParser parser(path, kCannotReadTrainingSet, false);
   const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
-  Pairs pairs;
-  std::int64_t lines = 0;
-  while (parser.next(PairCollector{pairs})) {
+  std::vector<std::pair<std::int32_t, std::int32_t>> pairs;
+  auto count_all = [&] {
     for (const auto& [index, count] : pairs) counter(index, count);
     pairs.clear();
+  };
+  auto collect = [&](std::int32_t index, std::int32_t count) {
+    pairs.emplace_back(index, count);
+    if (pairs.size() == kBatch) count_all();
+  };
+  std::int64_t lines = 0;
+  while (parser.next(collect)) {
+    count_all();
     ++lines;
   }
   return lines;
