@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "docfile/bytebuffer.h"
+#include "docfile/fileio.h"
 
 namespace punb {
 
@@ -48,12 +48,9 @@ class OutFile {
   [[noreturn]] void fail(int err);
   [[noreturn]] static void fail(const char* message, const std::string& path, int err);
 
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
   std::string path_;
   const char* write_message_;
-  std::unique_ptr<std::FILE, Closer> file_;
+  FileHandle file_;
   ByteBuffer buffer_;
   std::size_t used_ = 0;
 };

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "docfile/bytebuffer.h"
+#include "docfile/fileio.h"
 #include "docfile/parse.h"
 
 namespace punb {
@@ -38,12 +38,9 @@ class DocumentReader {
  private:
   bool fill();
 
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
   std::string path_;
   const char* fail_message_;
-  std::unique_ptr<std::FILE, Closer> file_;
+  FileHandle file_;
   ByteBuffer buffer_;
   std::size_t begin_ = 0;    // first byte not yet handed out
   std::size_t end_ = 0;      // end of the bytes read

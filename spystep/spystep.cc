@@ -88,100 +88,121 @@ double choose_spy_threshold(const std::vector<double>& sorted_spy_pos, double th
   return threshold;
 }
 
-SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings) {
-  if (settings.rounds > kMaxRounds) {
-    throw Fatal("too many rounds", "the spy step runs at most 20 rounds");
-  }
-  SpyStepResult s;
-  const double lambda = settings.smoothing_weight;
+namespace {
 
-  // Spy selection and the split of the positive set.
+// The spies and the other positive documents, each in positive-set order.
+struct PositiveSplit {
+  DocStore::Selection spies;
+  DocStore::Selection others;
+};
+
+PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction, SpyStepResult& s) {
   s.positives =
       read_training_set(files.positive, s.positive_docs, [](const DocStore::Document&) {});
-  s.spies = spy_count(s.positives, settings.spy_fraction);
+  s.spies = spy_count(s.positives, spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
   split_positive_set(files.positive, spies, s.positives);
   refuse_empty_classes(files, s);
-
-  // Reading phase: the positives without spies against the unlabeled set plus the spies.
-  CountTable pos(kTableSize);
-  CountTable neg(kTableSize);
-  s.mask = VocabularyMask(kIndexCount);
   std::size_t next_spy = 0;
-  const auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
+  auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
     if (next_spy == spies.size() || spies[next_spy] != line) return false;
     ++next_spy;
     return true;
   });
-  add_counts(s.positive_docs, other_docs, pos, s.mask);
+  return {std::move(spy_docs), std::move(other_docs)};
+}
+
+// The reading phase and the first model: the positives without spies against the unlabeled
+// set plus the spies. Returns the positive base counts, which every re-estimate adds back.
+std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit& positives,
+                                      double lambda, SpyStepResult& s, Model& model) {
+  CountTable pos(kTableSize);
+  CountTable neg(kTableSize);
+  s.mask = VocabularyMask(kIndexCount);
+  add_counts(s.positive_docs, positives.others, pos, s.mask);
   s.unlabeled =
       read_training_set(files.unlabeled, s.unlabeled_docs,
                         [&](const DocStore::Document& doc) { add_counts(doc, neg, s.mask); });
-  add_counts(s.positive_docs, spy_docs, neg, s.mask);
+  add_counts(s.positive_docs, positives.spies, neg, s.mask);
   if (s.unlabeled + s.spies == 0) {
     throw Fatal("empty unlabeled set", files.unlabeled +
                                            ": no documents and no spies, so the first model's "
                                            "negative prior is 0");
   }
-
-  // The first model.
   s.vocab = measure_vocabulary(s.mask);
-  const std::vector<double> base_pos = used_counts(pos, s.vocab);
-  Model model;
   model.priors = priors_from_documents(static_cast<double>(s.unlabeled + s.spies),
                                        static_cast<double>(s.positives + s.unlabeled));
   model.neg = used_counts(neg, s.vocab);
-  model.pos = base_pos;
+  model.pos = used_counts(pos, s.vocab);
+  std::vector<double> base_pos = model.pos;
   smooth_word_counts(model.neg, lambda, s.vocab);
   smooth_word_counts(model.pos, lambda, s.vocab);
-  pos = {};
-  neg = {};  // only the used part lives on
+  return base_pos;
+}
 
+// One spy-step round: every spy and unlabeled document scored with the current model and
+// gathered, the threshold taken from the spies, the unlabeled set split at it, and the model
+// re-estimated for the next round.
+void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int round,
+                    const PositiveSplit& positives, const std::vector<double>& base_pos,
+                    SpyStepResult& s, Model& model) {
+  const ScoreTable table(model, s.mask, s.vocab);
+  WeightedCounts counts(s.vocab);
+
+  std::vector<double> spy_neg;
+  std::vector<double> spy_pos;
+  score_documents(s.positive_docs, positives.spies, table,
+                  [&](const DocStore::Document& doc, const Posteriors& post) {
+                    counts.gather(doc, post);
+                    spy_neg.push_back(post.neg);
+                    spy_pos.push_back(post.pos);
+                  });
+  std::sort(spy_pos.begin(), spy_pos.end(), std::greater<>());
+  const double threshold = choose_spy_threshold(spy_pos, settings.threshold_rate);
+
+  std::vector<std::uint8_t> reliable;
+  reliable.reserve(static_cast<std::size_t>(s.unlabeled));
+  SpyStepResult::Split& split = s.splits.emplace_back();
+  double sum_neg = 0.0;
+  double sum_pos = 0.0;
+  score_documents(
+      s.unlabeled_docs, table, [&](const DocStore::Document& doc, const Posteriors& post) {
+        counts.gather(doc, post);
+        sum_neg += post.neg;
+        sum_pos += post.pos;
+        const bool is_reliable = post.pos <= threshold;
+        reliable.push_back(is_reliable ? 1 : 0);
+        (is_reliable ? split.reliable : split.remaining).push_back(s.unlabeled_docs.offset_of(doc));
+      });
+  split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
+
+  // Re-estimate: the positives without spies count fully for the positive class, every spy
+  // and unlabeled document with its posteriors for both; the sums go on from the unlabeled
+  // documents' to the spies'.
+  for (double p : spy_neg) sum_neg += p;
+  for (double p : spy_pos) sum_pos += p;
+  const auto all = static_cast<double>(s.positives + s.unlabeled);
+  model.priors.neg = sum_neg / all;
+  model.priors.pos = (static_cast<double>(s.positives - s.spies) + sum_pos) / all;
+  counts.copy_to(model);
+  for (std::size_t i = 0; i < model.pos.size(); ++i) model.pos[i] += base_pos[i];
+  smooth_word_counts(model.neg, settings.smoothing_weight, s.vocab);
+  smooth_word_counts(model.pos, settings.smoothing_weight, s.vocab);
+}
+
+}  // namespace
+
+SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings) {
+  if (settings.rounds > kMaxRounds) {
+    throw Fatal("too many rounds", "the spy step runs at most 20 rounds");
+  }
+  SpyStepResult s;
+  const PositiveSplit positives = choose_and_split_spies(files, settings.spy_fraction, s);
+  Model model;
+  const std::vector<double> base_pos =
+      build_first_model(files, positives, settings.smoothing_weight, s, model);
   for (int round = 0; round < settings.rounds; ++round) {
-    const ScoreTable table(model, s.mask, s.vocab);
-    WeightedCounts counts(s.vocab);
-
-    std::vector<double> spy_neg;
-    std::vector<double> spy_pos;
-    spy_neg.reserve(spies.size());
-    spy_pos.reserve(spies.size());
-    score_documents(s.positive_docs, spy_docs, table,
-                    [&](const DocStore::Document& doc, const Posteriors& post) {
-                      counts.gather(doc, post);
-                      spy_neg.push_back(post.neg);
-                      spy_pos.push_back(post.pos);
-                    });
-    std::sort(spy_pos.begin(), spy_pos.end(), std::greater<>());
-    const double threshold = choose_spy_threshold(spy_pos, settings.threshold_rate);
-
-    std::vector<std::uint8_t> reliable;
-    reliable.reserve(static_cast<std::size_t>(s.unlabeled));
-    SpyStepResult::Split& split = s.splits.emplace_back();
-    double sum_neg = 0.0;
-    double sum_pos = 0.0;
-    score_documents(s.unlabeled_docs, table,
-                    [&](const DocStore::Document& doc, const Posteriors& post) {
-                      counts.gather(doc, post);
-                      sum_neg += post.neg;
-                      sum_pos += post.pos;
-                      const bool is_reliable = post.pos <= threshold;
-                      reliable.push_back(is_reliable ? 1 : 0);
-                      (is_reliable ? split.reliable : split.remaining)
-                          .push_back(s.unlabeled_docs.offset_of(doc));
-                    });
-    split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
-
-    // Re-estimate for the next round: the positives without spies count fully for the
-    // positive class, every spy and unlabeled document with its posteriors for both.
-    for (double p : spy_neg) sum_neg += p;
-    for (double p : spy_pos) sum_pos += p;
-    const auto all = static_cast<double>(s.positives + s.unlabeled);
-    model.priors.neg = sum_neg / all;
-    model.priors.pos = (static_cast<double>(s.positives - s.spies) + sum_pos) / all;
-    counts.copy_to(model);
-    for (std::size_t i = 0; i < model.pos.size(); ++i) model.pos[i] += base_pos[i];
-    smooth_word_counts(model.neg, lambda, s.vocab);
-    smooth_word_counts(model.pos, lambda, s.vocab);
+    spy_step_round(files, settings, round, positives, base_pos, s, model);
   }
   return s;
 }

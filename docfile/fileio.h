@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace punb {
+
+// The file plumbing shared by readers and writers.
 
 // A byte buffer that is not zero-filled: its pages cost nothing until they are written.
 class ByteBuffer {
@@ -27,5 +30,11 @@ class ByteBuffer {
   std::unique_ptr<char[]> data_;
   std::size_t size_;
 };
+
+// An open file that is closed when its owner goes, also when a run ends on a fault.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace punb
