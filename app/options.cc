@@ -21,7 +21,7 @@ namespace {
 
 enum class Key { nb, kov, stem, lambda, spy, ignored, iterations, rate };
 
-struct OptionSpec {
+struct OptionEntry {
   const char* text;
   Key key;
   bool takes_value;
@@ -29,16 +29,16 @@ struct OptionSpec {
 
 // Tested in this order against every argument; an argument matches an option when it begins
 // with the option's text, and the first match wins (-nbayes is -nb, -lambda is -l).
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"-NB", Key::nb, false},    {"-nb", Key::nb, false},       {"-KOV", Key::kov, false},
     {"-kov", Key::kov, false},  {"-f", Key::stem, true},       {"-F", Key::stem, true},
     {"-l", Key::lambda, true},  {"-s", Key::spy, true},        {"-S", Key::spy, true},
     {"-e", Key::ignored, true}, {"-i", Key::iterations, true}, {"-rt", Key::rate, true},
 };
 
-const OptionSpec* match(const std::string& arg) {
-  for (const OptionSpec& spec : kOptions) {
-    if (std::strncmp(arg.c_str(), spec.text, std::strlen(spec.text)) == 0) return &spec;
+const OptionEntry* match(const std::string& arg) {
+  for (const OptionEntry& option : kOptions) {
+    if (std::strncmp(arg.c_str(), option.text, std::strlen(option.text)) == 0) return &option;
   }
   return nullptr;
 }
@@ -87,14 +87,14 @@ void apply_defaults_and_check(Options& o) {
 Options scan_options(const std::vector<std::string>& args) {
   Options o;
   for (std::size_t a = 0; a < args.size(); ++a) {
-    const OptionSpec* spec = match(args[a]);
-    if (!spec) continue;  // words that are no option are passed over
-    if (spec->key == Key::nb) o.mode = Mode::naive_bayes;
-    if (spec->key == Key::kov) o.mode = Mode::positive_unlabeled;
-    if (!spec->takes_value) continue;
-    if (a + 1 == args.size()) throw UsageError(std::string(spec->text) + " needs a value");
+    const OptionEntry* option = match(args[a]);
+    if (!option) continue;  // words that are no option are passed over
+    if (option->key == Key::nb) o.mode = Mode::naive_bayes;
+    if (option->key == Key::kov) o.mode = Mode::positive_unlabeled;
+    if (!option->takes_value) continue;
+    if (a + 1 == args.size()) throw UsageError(std::string(option->text) + " needs a value");
     const std::string& value = args[++a];  // taken whatever it looks like
-    switch (spec->key) {
+    switch (option->key) {
       case Key::stem:
         o.stem = value;
         o.files = RunFiles::from_stem(value);
