@@ -21,8 +21,7 @@ constexpr std::int32_t kLowestCountedIndex = 1;
 // Counts a file's pairs a line (or, for very long lines, a few thousand pairs) at a time: the
 // table updates then run back to back, where the processor overlaps their cache misses, rather
 // than strung out between parsing steps. Their order is the file's.
-std::int64_t count_training_file(const std::string& path, CountTable& table,
-                                 VocabularyMask& mask) {
+std::int64_t count_training_file(const std::string& path, CountTable& table, VocabularyMask& mask) {
   constexpr std::size_t kBatch = 4096;
   DocumentParser parser(path, kCannotReadTrainingSet, false);
   const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};

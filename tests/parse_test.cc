@@ -1,7 +1,6 @@
 // The line parser against the reading users' files have always had: the C library's own
 // strtok/atoi over the line with the end pair appended.
 #include "docfile/parse.h"
-#include "line_oracle.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "line_oracle.h"
 
 namespace punb {
 namespace {

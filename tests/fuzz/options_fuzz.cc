@@ -19,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     const punb::Options o = punb::scan_options(args);
-    const bool usable =
-        o.mode != punb::Mode::none && o.smoothing_weight > 0 && std::isfinite(o.smoothing_weight) &&
-        o.spy_fraction > 0 && o.spy_fraction <= 1 && o.threshold_rate > 0 &&
-        o.threshold_rate <= 1 && o.iterations >= 1 && (o.stem.empty() || o.stem[0] != ' ') &&
-        (o.files.positive.empty() || o.files.positive == o.stem + ".pos");
+    const bool usable = o.mode != punb::Mode::none && o.smoothing_weight > 0 &&
+                        std::isfinite(o.smoothing_weight) && o.spy_fraction > 0 &&
+                        o.spy_fraction <= 1 && o.threshold_rate > 0 && o.threshold_rate <= 1 &&
+                        o.iterations >= 1 && (o.stem.empty() || o.stem[0] != ' ') &&
+                        (o.files.positive.empty() || o.files.positive == o.stem + ".pos");
     if (!usable) std::abort();
   } catch (const punb::UsageError&) {
   }
