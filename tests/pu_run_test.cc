@@ -129,18 +129,5 @@ TEST(PositiveUnlabeledRun, DocumentScoringExactlyAtTheThresholdIsAReliableNegati
   EXPECT_EQ(dir.read("unlabelmatrix0").find("1:2"), std::string::npos);
 }
 
-TEST(PositiveUnlabeledRun, SameInputsGiveTheSameBytes) {
-  const Corpus corpus = make_corpus(30, 50, 20);
-  std::vector<std::string> runs;
-  for (int i = 0; i < 2; ++i) {
-    TempDir dir;
-    write_corpus(dir, corpus);
-    const RunResult r = test::run_punb(dir, {"-kov", "-f", "data", "-s", "0.3", "-rt", "0.2"});
-    runs.push_back(r.out + dir.read("data.log") + dir.read("data.output") + dir.read("spy") +
-                   dir.read("unlabelmatrix0"));
-  }
-  EXPECT_EQ(runs[0], runs[1]);
-}
-
 }  // namespace
 }  // namespace punb
