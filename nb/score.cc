@@ -1,6 +1,7 @@
 #include "nb/score.h"
 
 #include <charconv>
+#include <cstdio>
 #include <string>
 
 #include "docfile/fatal.h"
@@ -14,8 +15,12 @@ constexpr const char* kDegenerateModel = "degenerate model";
 double checked_log(double p, const char* what) {
   const double l = std::log(p);
   if (!std::isfinite(l)) {
-    throw Fatal(kDegenerateModel, std::string(what) + " is " + std::to_string(p) +
-                                      ": its logarithm is not finite, so no posterior would be");
+    char value[32];
+    std::snprintf(value, sizeof value, "%.17g", p);
+    throw Fatal(kDegenerateModel,
+                std::string(what) + " is " + value +
+                    ", whose logarithm is not finite, so no posterior would be "
+                    "(data with an empty class, or a smoothing weight too small)");
   }
   return l;
 }
