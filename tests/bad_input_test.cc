@@ -159,7 +159,7 @@ std::vector<BadCase> cases() {
     // Settings without a defined result.
     {"nb_negative_weight", false, {}, {"-l", "-1"}, kUsage, 2, "smoothing weight", no_files},
     {"nb_nan_weight", false, {}, {"-l", "nan"}, kUsage, 2, "smoothing weight", no_files},
-    {"nb_weight_too_small_for_the_data", false, {}, {"-l", "1e-320"}, "degenerate model", 1, "word probability is 0", nb_empty_output},
+    {"nb_weight_too_small_for_the_data", false, {}, {"-l", "5e-324"}, "degenerate model", 1, "word probability is 0", nb_empty_output},
 
     // Positive-unlabeled mode, in the order of its steps.
     {"kov_run_log_is_a_directory", true, directory("data.log"), {}, "can not read training set", 1, "data.log: Is a directory", {absent("spy")}},
