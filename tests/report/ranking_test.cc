@@ -1,0 +1,197 @@
+// Threshold-free figures: hand-checked rankings, and random rankings with many ties against
+// plain pairwise and per-document definitions.
+#include "report/ranking.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "report/inputs.h"
+
+namespace punb::report {
+namespace {
+
+struct Doc {
+  double score;
+  bool positive;
+};
+
+Ranking rank(const std::vector<Doc>& docs) {
+  std::vector<double> scores;
+  std::vector<bool> positive;
+  for (const Doc& d : docs) {
+    scores.push_back(d.score);
+    positive.push_back(d.positive);
+  }
+  return rank_documents(scores, positive);
+}
+
+constexpr double kNone = -1;  // the figure is undefined
+
+struct Case {
+  const char* name;
+  std::vector<Doc> docs;
+  double auc, ap, best_f, threshold;
+};
+
+const Case kCases[] = {
+    {"separated", {{0.9, true}, {0.8, true}, {0.3, false}, {0.1, false}}, 1, 1, 1, 0.8},
+    {"inverted", {{0.9, false}, {0.1, true}}, 0, 0.5, 2.0 / 3, 0.1},
+    {"tie_across_classes", {{0.5, true}, {0.5, false}}, 0.5, 0.5, 2.0 / 3, 0.5},
+    {"all_equal",
+     {{0.3, true}, {0.3, false}, {0.3, true}, {0.3, false}, {0.3, true}},
+     0.5,
+     0.6,
+     0.75,
+     0.3},
+    {"mixed_ties",
+     {{0.8, true}, {0.8, false}, {0.6, true}, {0.4, false}, {0.4, true}},
+     0.5,
+     53.0 / 90,
+     0.75,
+     0.4},
+    {"equal_f_keeps_higher_threshold",
+     {{0.9, true}, {0.8, false}, {0.7, false}, {0.6, true}},
+     0.5,
+     0.75,
+     2.0 / 3,
+     0.9},
+    {"input_order_irrelevant",
+     {{0.1, false}, {0.8, true}, {0.3, false}, {0.9, true}},
+     1,
+     1,
+     1,
+     0.8},
+    {"no_negatives", {{0.7, true}, {0.2, true}}, kNone, 1, 1, 0.2},
+    {"no_positives", {{0.7, false}, {0.2, false}}, kNone, kNone, kNone, 0},
+    {"empty", {}, kNone, kNone, kNone, 0},
+};
+
+class HandChecked : public ::testing::TestWithParam<Case> {};
+
+void expect_figure(const std::optional<double>& got, double want, const char* what) {
+  if (want == kNone) {
+    EXPECT_FALSE(got) << what;
+  } else {
+    ASSERT_TRUE(got) << what;
+    EXPECT_NEAR(*got, want, 1e-15) << what;
+  }
+}
+
+TEST_P(HandChecked, Figures) {
+  const Case& c = GetParam();
+  const Ranking r = rank(c.docs);
+  expect_figure(roc_auc(r), c.auc, "ROC AUC");
+  expect_figure(average_precision(r), c.ap, "average precision");
+  const std::optional<BestF> best = best_f_measure(r);
+  expect_figure(best ? std::optional(best->f_measure) : std::nullopt, c.best_f, "best F");
+  if (best) {
+    EXPECT_EQ(best->threshold, c.threshold);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rankings, HandChecked, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The definitions taken literally, one document or one pair at a time.
+double pairwise_auc(const std::vector<Doc>& docs) {
+  double won = 0, pairs = 0;
+  for (const Doc& p : docs) {
+    for (const Doc& n : docs) {
+      if (!p.positive || n.positive) continue;
+      pairs += 1;
+      won += p.score > n.score ? 1 : p.score == n.score ? 0.5 : 0;
+    }
+  }
+  return won / pairs;
+}
+
+// Mean over the positive documents of the precision among all documents scoring at least as
+// high as each: tied documents are taken together.
+double per_document_ap(const std::vector<Doc>& docs) {
+  double sum = 0, positives = 0;
+  for (const Doc& d : docs) {
+    if (!d.positive) continue;
+    double above = 0, positive_above = 0;
+    for (const Doc& e : docs) {
+      if (e.score < d.score) continue;
+      above += 1;
+      positive_above += e.positive;
+    }
+    sum += positive_above / above;
+    positives += 1;
+  }
+  return sum / positives;
+}
+
+double best_f_by_trial(const std::vector<Doc>& docs) {
+  double best = 0;
+  for (const Doc& t : docs) {
+    double tp = 0, fp = 0, fn = 0;
+    for (const Doc& d : docs) {
+      const bool decided = d.score >= t.score;
+      tp += decided && d.positive;
+      fp += decided && !d.positive;
+      fn += !decided && d.positive;
+    }
+    best = std::max(best, 2 * tp / (2 * tp + fp + fn));
+  }
+  return best;
+}
+
+TEST(RandomRankings, AgreeWithTheLiteralDefinitions) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<Doc> docs;
+    const int n = 2 + static_cast<int>(random() % 40);
+    const int distinct = 1 + static_cast<int>(random() % 12);  // few values: many ties
+    for (int i = 0; i < n; ++i) {
+      docs.push_back({static_cast<double>(random() % distinct) / distinct, random() % 3 == 0});
+    }
+    docs[0].positive = true;
+    docs[1].positive = false;
+    const Ranking r = rank(docs);
+    EXPECT_NEAR(*roc_auc(r), pairwise_auc(docs), 1e-12) << round;
+    EXPECT_NEAR(*average_precision(r), per_document_ap(docs), 1e-12) << round;
+    EXPECT_NEAR(best_f_measure(r)->f_measure, best_f_by_trial(docs), 1e-12) << round;
+  }
+}
+
+struct ProbabilityText {
+  const char* text;
+  double value;  // kNone: not a probability
+};
+
+const ProbabilityText kProbabilityTexts[] = {
+    {"0.0000846376177911", 0.0000846376177911},
+    {"1.0000000000000000", 1},
+    {"0", 0},
+    {"0.5", 0.5},
+    {"", kNone},
+    {"-0.1", kNone},
+    {"1.0000000000000002", kNone},
+    {"nan", kNone},
+    {"inf", kNone},
+    {" 0.5", kNone},
+    {"0.5 ", kNone},
+    {"0.5x", kNone},
+    {"+0.5", kNone},
+    {"1e-5", kNone},
+    {"0.5\r", kNone},
+};
+
+TEST(ProbabilityLine, ReadsOnlyADecimalFromZeroToOne) {
+  for (const ProbabilityText& t : kProbabilityTexts) {
+    const std::optional<double> p = parse_probability(t.text);
+    if (t.value == kNone) {
+      EXPECT_FALSE(p) << t.text;
+    } else {
+      EXPECT_EQ(p, std::optional(t.value)) << t.text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace punb::report
