@@ -183,7 +183,7 @@ void undefined_note(SvgCanvas& svg, const Frame& f, const std::string& why) {
 
 // (2a) True positive rate against false positive rate, one vertex per distinct posterior.
 void draw_roc(SvgCanvas& svg, const Ranking& r, const Figures& g, const Frame& f) {
-  const std::string title = g.auc ? "ROC curve (area " + fixed(*g.auc, 4) + ")" : "ROC curve";
+  const std::string title = g.auc ? "ROC curve (AUC " + fixed(*g.auc, 4) + ")" : "ROC curve";
   heading(svg, {f.left, f.top - 12}, title);
   draw_axes(svg, f, even_ticks(0, 1, 0.2, 1), even_ticks(0, 1, 0.2, 1), "false positive rate",
             "true positive rate");
@@ -394,7 +394,7 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
 }  // namespace
 
 std::string draw_run(const RunReport& run, const std::string& stem) {
-  constexpr double kHeight = 1340;
+  constexpr double kHeight = 1380;
   SvgCanvas svg(kWidth, kHeight, "punb run " + stem);
   std::int64_t positives = 0;
   for (bool p : run.positive) positives += p;

@@ -72,12 +72,14 @@ std::string aligned(const std::vector<ClassifierRow>& rows) {
     }
     out += text + "\n";
   }
+  if (std::any_of(rows.begin(), rows.end(), [](const auto& r) { return r.selected; })) {
+    out += "* the selected classifier: the result file holds its posteriors\n";
+  }
   return out +
-         "recall .. accuracy: the 0.5 decision, in %; ROC AUC and average precision: 0 to 1; "
-         "best F (in %): over all thresholds, deciding positive at and above the one shown" +
-         (std::any_of(rows.begin(), rows.end(), [](const auto& r) { return r.selected; })
-              ? "; * the selected classifier\n"
-              : "\n");
+         "recall .. accuracy: the decision at posterior 0.5, in %; ROC AUC and average precision "
+         "(avg prec): 0 to 1\n"
+         "best F: the highest F-measure (in %) of a decision 'positive at and above a threshold', "
+         "and that threshold\n";
 }
 
 }  // namespace
