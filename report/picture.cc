@@ -42,7 +42,7 @@ std::string fixed(double v, int decimals) {
 
 std::vector<Tick> even_ticks(double from, double to, double step, int decimals) {
   std::vector<Tick> ticks;
-  for (double v = from; v <= to + step / 2; v += step) ticks.push_back({v, fixed(v, decimals)});
+  for (double v = from; v <= to + step / 1000; v += step) ticks.push_back({v, fixed(v, decimals)});
   return ticks;
 }
 
@@ -75,9 +75,9 @@ void heading(SvgCanvas& svg, Point at, const std::string& text) {
   svg.text(at, text, 15, Anchor::start, true);
 }
 
-// (1) The four figures of the 0.5 decision and the two threshold-free ones, per classifier.
 struct Series {
   const char* label;
+  const char* short_label;  // under a bar
   Stroke stroke;
   std::optional<double> (*value)(const Figures&);  // in percent
 };
@@ -87,12 +87,28 @@ std::optional<double> in_percent(const std::optional<double>& v) {
 }
 
 const Series kFigureSeries[] = {
-    {"recall", {"#0072B2", 2, ""}, [](const Figures& g) { return figure_value(g.recall); }},
-    {"precision", {"#E69F00", 2, ""}, [](const Figures& g) { return figure_value(g.precision); }},
-    {"F-measure", {"#009E73", 2.5, ""}, [](const Figures& g) { return figure_value(g.f_measure); }},
-    {"accuracy", {"#CC79A7", 2, ""}, [](const Figures& g) { return figure_value(g.accuracy); }},
-    {"ROC AUC x 100", {"#555", 2, "7 4"}, [](const Figures& g) { return in_percent(g.auc); }},
+    {"recall",
+     "recall",
+     {"#0072B2", 2, ""},
+     [](const Figures& g) { return figure_value(g.recall); }},
+    {"precision",
+     "precision",
+     {"#E69F00", 2, ""},
+     [](const Figures& g) { return figure_value(g.precision); }},
+    {"F-measure",
+     "F-measure",
+     {"#009E73", 2.5, ""},
+     [](const Figures& g) { return figure_value(g.f_measure); }},
+    {"accuracy",
+     "accuracy",
+     {"#CC79A7", 2, ""},
+     [](const Figures& g) { return figure_value(g.accuracy); }},
+    {"ROC AUC x 100",
+     "ROC AUC x 100",
+     {"#555", 2, "7 4"},
+     [](const Figures& g) { return in_percent(g.auc); }},
     {"average precision x 100",
+     "avg prec. x 100",
      {"#56B4E9", 2, "3 3"},
      [](const Figures& g) { return in_percent(g.average_precision); }},
 };
@@ -106,7 +122,27 @@ double percent_floor(const std::vector<ClassifierRow>& rows, std::size_t n) {
       if (const std::optional<double> v = s.value(rows[i].figures)) lowest = std::min(lowest, *v);
     }
   }
-  return std::max(0.0, std::floor((lowest - 5) / 10) * 10);
+  const double floor = std::max(0.0, std::floor((lowest - 5) / 10) * 10);
+  // Over a range wider than 50 the ticks are 20 apart: the floor then is a multiple of 20 too.
+  return 100 - floor > 50 ? std::floor(floor / 20) * 20 : floor;
+}
+
+// (1) for a run of one classifier: one bar per figure, its value above it.
+void draw_single_classifier(SvgCanvas& svg, const ClassifierRow& row, const Frame& f) {
+  const double slot = f.width / std::size(kFigureSeries);
+  for (std::size_t k = 0; k < std::size(kFigureSeries); ++k) {
+    const Series& s = kFigureSeries[k];
+    const double centre = f.left + slot * (static_cast<double>(k) + 0.5);
+    svg.text({centre, f.bottom() + 16}, s.short_label, 11, Anchor::middle);
+    const std::optional<double> v = s.value(row.figures);
+    if (!v) {
+      svg.text({centre, f.bottom() - 6}, "undefined", 11, Anchor::middle);
+      continue;
+    }
+    const double top = f.at(0, std::max(*v, f.y_min)).y;
+    svg.rect({centre - slot * 0.3, top}, slot * 0.6, f.bottom() - top, s.stroke.color, 0.85);
+    svg.text({centre, top - 5}, fixed(*v, 3), 12, Anchor::middle);
+  }
 }
 
 // (1) The four figures of the 0.5 decision and the two threshold-free ones, per classifier.
@@ -124,6 +160,11 @@ void draw_classifier_figures(SvgCanvas& svg, const RunReport& run, double top) {
     const double band = f.width / static_cast<double>(n);
     svg.rect({c.x - band / 2, f.top}, band, f.height, "#888", 0.18);
     svg.text({c.x, f.top - 6}, "selected", 12, Anchor::middle, true);
+  }
+  if (n == 1 && !run.rows[0].selected) {
+    draw_axes(svg, f, {}, even_ticks(floor, 100, 100 - floor > 50 ? 20 : 10, 0), "", "percent");
+    draw_single_classifier(svg, run.rows[0], f);
+    return;
   }
   std::vector<Tick> x_ticks;
   for (std::size_t i = 0; i < n; ++i) {
@@ -376,12 +417,16 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
   }
   svg.line({f.left, zero_y}, {f.right(), zero_y}, {kAxis, 1, ""});
   svg.line(f.at(0, -top_count), f.at(0, top_count), {"#000", 1.5, "6 3"});
-  svg.text({f.at(0, 0).x - 4, f.top + 12}, "0.5 decision", 12, Anchor::end);
+  // Each line's label on the side away from the other line.
   const std::optional<BestF>& best = run.rows.back().figures.best_f;
+  const bool best_below_half = best && best->threshold < 0.5;
+  svg.text({f.at(0, 0).x + (best_below_half ? 4 : -4), f.top + 12}, "0.5 decision", 12,
+           best_below_half ? Anchor::start : Anchor::end);
   if (best && best->threshold > 0 && best->threshold < 1) {
-    const double x = log_odds(best->threshold);
-    svg.line(f.at(x, -top_count), f.at(x, top_count), {"#009E73", 2, "6 3"});
-    svg.text({f.at(x, 0).x + 4, f.bottom() - 6}, "best F threshold", 12);
+    const double x = f.at(log_odds(best->threshold), 0).x;
+    svg.line({x, f.top}, {x, f.bottom()}, {"#009E73", 2, "6 3"});
+    svg.text({x + (best_below_half ? -4 : 4), f.bottom() - 6}, "best F threshold", 12,
+             best_below_half ? Anchor::end : Anchor::start);
   }
   svg.text({f.right() + 90, f.top + 14}, "positive test", 12, Anchor::end);
   svg.text({f.right() + 90, f.top + 30}, "documents", 12, Anchor::end);
