@@ -109,9 +109,10 @@ std::vector<double> read_result_file(const std::string& path, std::size_t docume
     posteriors.push_back(probability_or_fail(in, line));
   }
   if (posteriors.size() != documents) {
-    in.fail_at_line("the file ends after " + std::to_string(posteriors.size()) +
-                    " probability lines, but " + test_path + " holds " + std::to_string(documents) +
-                    " documents");
+    throw Fatal(kBadInput, path + ":" + std::to_string(posteriors.size() + 1) +
+                               ": no such line: the file ends after " +
+                               std::to_string(posteriors.size()) + " probability lines, but " +
+                               test_path + " holds " + std::to_string(documents) + " documents");
   }
   return posteriors;
 }

@@ -1,6 +1,7 @@
 #include "report/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,11 @@ int create_beside(const std::string& path, std::string& temporary) {
 }  // namespace
 
 void replace_file(const std::string& path, std::string_view content) {
+  // Renaming over a device or a folder would destroy it rather than write to it.
+  struct stat existing;
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    throw Fatal(kBadInput, path + ": not a regular file, so it is not replaced");
+  }
   std::string temporary;
   const int fd = create_beside(path, temporary);
   int err = 0;

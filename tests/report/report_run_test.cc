@@ -165,7 +165,7 @@ const Fault kFaults[] = {
     {"no_result_file", [](const TempDir& d) { std::filesystem::remove(d.path("c.output")); },
      "c.output: "},
     {"result_file_short", [](const TempDir& d) { replace_line(d, "c.output", 300, ""); },
-     "c.output:299: "},
+     "c.output:300: "},
     {"result_file_long",
      [](const TempDir& d) { d.write("c.output", d.read("c.output") + "0.5\n"); }, "c.output:301: "},
     {"not_a_probability", [](const TempDir& d) { replace_line(d, "c.output", 7, "0.5x"); },
@@ -230,6 +230,9 @@ TEST(Picture, GoesWhereAsked) {
     EXPECT_TRUE(svg.ends_with("</svg>\n")) << name;
     EXPECT_NE(svg.find(">selected</text>"), std::string::npos) << name;
   }
+  std::filesystem::create_directory(dir.path("folder.svg"));
+  EXPECT_EQ(run_report(dir, {"c", "-o", "folder.svg"}).status, 1);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path("folder.svg")));
 }
 
 // A test set of one class: the figures that need the other print "-", never nan.

@@ -1,7 +1,5 @@
-// Threshold-free figures: hand-checked rankings, and random rankings with many ties against
-// plain pairwise and per-document definitions.
-#include "report/ranking.h"
-
+// Threshold-free figures (hand-checked rankings, and random rankings with many ties against
+// plain pairwise and per-document definitions), probability lines, and text in the picture.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +7,8 @@
 #include <vector>
 
 #include "report/inputs.h"
+#include "report/ranking.h"
+#include "report/svg.h"
 
 namespace punb::report {
 namespace {
@@ -191,6 +191,17 @@ TEST(ProbabilityLine, ReadsOnlyADecimalFromZeroToOne) {
       EXPECT_EQ(p, std::optional(t.value)) << t.text;
     }
   }
+}
+
+TEST(PictureText, AnyFileNameMakesValidXml) {
+  const std::pair<std::string, std::string> kTexts[] = {
+      {"a&b<c>\"d'", "a&amp;b&lt;c&gt;&quot;d&apos;"},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // UTF-8 stays
+      {"x\xffy\xc3", "x\xef\xbf\xbdy\xef\xbf\xbd"},              // stray bytes do not
+      {"\xe2\x82z", "\xef\xbf\xbd\xef\xbf\xbdz"},
+      {"tab\there\x01\x7f", "tabhere"},
+  };
+  for (const auto& [text, xml] : kTexts) EXPECT_EQ(xml_text(text), xml) << text;
 }
 
 }  // namespace
