@@ -34,10 +34,11 @@ Figures measure(const std::vector<bool>& positive, const std::vector<double>& po
   const ReportLines lines = report_lines(counters);
   Figures f;
   // Without positive documents punb prints a line instead of the recall, and an F-measure of 0
-  // that has no recall behind it; without documents, an accuracy of 0 that is really 0/0.
+  // that has no recall behind it; without a document decided positive, a precision of 0 that is
+  // really 0/0; without documents, such an accuracy.
   const bool has_positives = counters.test_positives != 0;
   f.recall = has_positives ? figure_text(lines.recall) : kUndefined;
-  f.precision = figure_text(lines.precision);
+  f.precision = counters.predicted_positives != 0 ? figure_text(lines.precision) : kUndefined;
   f.f_measure = has_positives ? figure_text(lines.f_measure) : kUndefined;
   f.accuracy = positive.empty() ? kUndefined : figure_text(lines.accuracy);
   const Ranking ranking = rank_documents(posteriors, positive);
