@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "report/histogram.h"
 #include "report/svg.h"
 
 namespace punb::report {
@@ -307,40 +308,6 @@ void draw_curves(SvgCanvas& svg, const RunReport& run, double top) {
   svg.text({596, y}, "the ROC curve of a random ranking", 12);
 }
 
-// Log-odds of a posterior strictly between 0 and 1.
-double log_odds(double p) { return std::log(p) - std::log(1 - p); }
-
-struct Histogram {
-  double half_range;                               // the axis runs from -half_range to +half_range
-  std::vector<std::int64_t> positives, negatives;  // per bin
-  std::int64_t zero_positives = 0, zero_negatives = 0, one_positives = 0, one_negatives = 0;
-};
-
-constexpr int kBins = 40;
-
-Histogram bin_posteriors(const std::vector<double>& p, const std::vector<bool>& positive) {
-  Histogram h;
-  double widest = 6;
-  for (double v : p) {
-    if (v > 0 && v < 1) widest = std::max(widest, std::abs(log_odds(v)));
-  }
-  h.half_range = 2 * std::ceil(widest / 2);
-  h.positives.assign(kBins, 0);
-  h.negatives.assign(kBins, 0);
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    if (p[i] == 0) {
-      ++(positive[i] ? h.zero_positives : h.zero_negatives);
-    } else if (p[i] == 1) {
-      ++(positive[i] ? h.one_positives : h.one_negatives);
-    } else {
-      const double at = (log_odds(p[i]) + h.half_range) / (2 * h.half_range) * kBins;
-      const auto bin = std::clamp(static_cast<int>(at), 0, kBins - 1);
-      ++(positive[i] ? h.positives : h.negatives)[static_cast<std::size_t>(bin)];
-    }
-  }
-  return h;
-}
-
 // Posterior ticks on the log-odds axis: 0.5, and 10^-e and 1 - 10^-e where they fit.
 std::vector<Tick> posterior_ticks(double half_range) {
   std::vector<Tick> ticks = {{0, "0.5"}};
@@ -370,7 +337,7 @@ double count_step(std::int64_t most) {
 void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
   const Histogram h = bin_posteriors(run.result, run.positive);
   std::int64_t most = 1;
-  for (int b = 0; b < kBins; ++b) {
+  for (int b = 0; b < Histogram::kBins; ++b) {
     const auto i = static_cast<std::size_t>(b);
     most = std::max({most, h.positives[i], h.negatives[i]});
   }
@@ -379,7 +346,7 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
   const double top_count = step * std::ceil(static_cast<double>(most) / step);
   // Posteriors printed as exactly 0 or 1 have no log-odds: they get a bin of their own at
   // either end, set apart from the log-odds axis.
-  const double unit = 2 * h.half_range / kBins;
+  const double unit = 2 * h.half_range / Histogram::kBins;
   const double end_slot = h.half_range + 4 * unit;
   const Frame f{150, top + 50, 660, 300, -end_slot - unit, end_slot + unit, -top_count, top_count};
   heading(svg, {20, top + 18}, "Positive posterior of the test documents (log-odds axis)");
@@ -406,7 +373,7 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
       svg.rect({x, zero_y}, width, length, kNegativeColor, 0.85);
     }
   };
-  for (int b = 0; b < kBins; ++b) {
+  for (int b = 0; b < Histogram::kBins; ++b) {
     const auto i = static_cast<std::size_t>(b);
     bars(-h.half_range + b * unit, h.positives[i], h.negatives[i]);
   }

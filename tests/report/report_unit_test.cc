@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "report/histogram.h"
 #include "report/inputs.h"
 #include "report/ranking.h"
 #include "report/svg.h"
@@ -141,6 +142,16 @@ double best_f_by_trial(const std::vector<Doc>& docs) {
   return best;
 }
 
+TEST(Curves, OnePointPerDistinctScore) {
+  const std::vector<CurvePoint> points = cumulative_counts(rank(kCases[4].docs));  // mixed ties
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {{1, 1}, {2, 1}, {3, 2}};
+  ASSERT_EQ(points.size(), expected.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    EXPECT_EQ(points[i].true_positives, expected[i].first) << i;
+    EXPECT_EQ(points[i].false_positives, expected[i].second) << i;
+  }
+}
+
 TEST(RandomRankings, AgreeWithTheLiteralDefinitions) {
   std::mt19937 random(7);
   for (int round = 0; round < 200; ++round) {
@@ -191,6 +202,26 @@ TEST(ProbabilityLine, ReadsOnlyADecimalFromZeroToOne) {
       EXPECT_EQ(p, std::optional(t.value)) << t.text;
     }
   }
+}
+
+TEST(Histogram, BinsByLogOddsWithZeroAndOneApart) {
+  const Histogram h = bin_posteriors({0, 1, 1, 1e-16, 0.5, 0.9999999999999999, 0.3, 0.5},
+                                     {true, false, true, false, true, true, false, false});
+  EXPECT_EQ(h.half_range, 38);
+  EXPECT_EQ(h.zero_positives, 1);
+  EXPECT_EQ(h.zero_negatives, 0);
+  EXPECT_EQ(h.one_positives, 1);
+  EXPECT_EQ(h.one_negatives, 1);
+  std::vector<std::int64_t> positives(Histogram::kBins, 0), negatives(Histogram::kBins, 0);
+  negatives[0] = 1;                     // 1e-16: the lowest bin
+  negatives[19] = 1;                    // 0.3: just below the middle
+  positives[20] = negatives[20] = 1;    // 0.5: log-odds 0
+  positives[Histogram::kBins - 1] = 1;  // the largest posterior below 1
+  EXPECT_EQ(h.positives, positives);
+  EXPECT_EQ(h.negatives, negatives);
+  const Histogram narrow = bin_posteriors({0.2, 0.8}, {false, true});
+  EXPECT_EQ(narrow.half_range, 6);
+  EXPECT_EQ(narrow.negatives[15] + narrow.positives[24], 2);
 }
 
 TEST(PictureText, AnyFileNameMakesValidXml) {
