@@ -1,6 +1,7 @@
 #include "report/figures.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace punb::report {
 
@@ -46,6 +47,12 @@ Figures measure(const std::vector<bool>& positive, const std::vector<double>& po
   f.average_precision = average_precision(ranking);
   f.best_f = best_f_measure(ranking);
   return f;
+}
+
+std::string fixed_decimals(double v, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
 }
 
 std::optional<double> figure_value(const std::string& text) {

@@ -32,6 +32,9 @@ struct Figures {
 
 Figures measure(const std::vector<bool>& positive, const std::vector<double>& posteriors);
 
+// `v` with `decimals` decimals, rounded as printf rounds.
+std::string fixed_decimals(double v, int decimals);
+
 // A figure text as a number, for plotting; none for "-".
 std::optional<double> figure_value(const std::string& text);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "report/histogram.h"
 #include "report/svg.h"
@@ -35,15 +34,10 @@ struct Tick {
   std::string label;
 };
 
-std::string fixed(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  return text;
-}
-
 std::vector<Tick> even_ticks(double from, double to, double step, int decimals) {
   std::vector<Tick> ticks;
-  for (double v = from; v <= to + step / 1000; v += step) ticks.push_back({v, fixed(v, decimals)});
+  for (double v = from; v <= to + step / 1000; v += step)
+    ticks.push_back({v, fixed_decimals(v, decimals)});
   return ticks;
 }
 
@@ -142,7 +136,7 @@ void draw_single_classifier(SvgCanvas& svg, const ClassifierRow& row, const Fram
     }
     const double top = f.at(0, std::max(*v, f.y_min)).y;
     svg.rect({centre - slot * 0.3, top}, slot * 0.6, f.bottom() - top, s.stroke.color, 0.85);
-    svg.text({centre, top - 5}, fixed(*v, 3), 12, Anchor::middle);
+    svg.text({centre, top - 5}, fixed_decimals(*v, 3), 12, Anchor::middle);
   }
 }
 
@@ -225,7 +219,8 @@ void undefined_note(SvgCanvas& svg, const Frame& f, const std::string& why) {
 
 // (2a) True positive rate against false positive rate, one vertex per distinct posterior.
 void draw_roc(SvgCanvas& svg, const Ranking& r, const Figures& g, const Frame& f) {
-  const std::string title = g.auc ? "ROC curve (AUC " + fixed(*g.auc, 4) + ")" : "ROC curve";
+  const std::string title =
+      g.auc ? "ROC curve (AUC " + fixed_decimals(*g.auc, 4) + ")" : "ROC curve";
   heading(svg, {f.left, f.top - 12}, title);
   draw_axes(svg, f, even_ticks(0, 1, 0.2, 1), even_ticks(0, 1, 0.2, 1), "false positive rate",
             "true positive rate");
@@ -253,7 +248,7 @@ void draw_roc(SvgCanvas& svg, const Ranking& r, const Figures& g, const Frame& f
 // (2b) Precision against recall, drawn as the steps whose area is the average precision.
 void draw_precision_recall(SvgCanvas& svg, const Ranking& r, const Figures& g, const Frame& f) {
   const std::string title = g.average_precision ? "Precision-recall (average precision " +
-                                                      fixed(*g.average_precision, 4) + ")"
+                                                      fixed_decimals(*g.average_precision, 4) + ")"
                                                 : "Precision-recall";
   heading(svg, {f.left, f.top - 12}, title);
   draw_axes(svg, f, even_ticks(0, 1, 0.2, 1), even_ticks(0, 1, 0.2, 1), "recall", "precision");
@@ -300,10 +295,11 @@ void draw_curves(SvgCanvas& svg, const RunReport& run, double top) {
   svg.circle({100, y - 4}, 5, "#fff", {"#000", 2, ""});
   svg.text({112, y}, "the 0.5 decision", 12);
   svg.circle({250, y - 4}, 5, "#009E73", {"#000", 1, ""});
-  svg.text({262, y},
-           "the best F-measure" +
-               (g.best_f ? " (" + fixed(g.best_f->f_measure * 100, 3) + " %)" : std::string()),
-           12);
+  svg.text(
+      {262, y},
+      "the best F-measure" +
+          (g.best_f ? " (" + fixed_decimals(g.best_f->f_measure * 100, 3) + " %)" : std::string()),
+      12);
   svg.line({560, y - 4}, {590, y - 4}, {"#999", 1, "4 4"});
   svg.text({596, y}, "the ROC curve of a random ranking", 12);
 }
@@ -352,7 +348,7 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
   heading(svg, {20, top + 18}, "Positive posterior of the test documents (log-odds axis)");
   std::vector<Tick> count_ticks;
   for (double c = -top_count; c <= top_count + step / 2; c += step) {
-    count_ticks.push_back({c, fixed(std::abs(c), 0)});
+    count_ticks.push_back({c, fixed_decimals(std::abs(c), 0)});
   }
   std::vector<Tick> x_ticks = posterior_ticks(h.half_range);
   x_ticks.push_back({-end_slot, "= 0"});

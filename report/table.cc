@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 
 namespace punb::report {
 
@@ -10,19 +9,13 @@ namespace {
 
 constexpr const char* kUndefined = "-";
 
-std::string fixed(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  return text;
-}
-
 std::vector<std::string> cells(const ClassifierRow& row, TableStyle style) {
   const Figures& f = row.figures;
   // Threshold-free figures are fractions; the aligned table rounds them for reading, the
   // tab-separated one keeps the digits that other programs compare.
   const int ranking_decimals = style == TableStyle::tsv ? 16 : 4;
   auto optional_fixed = [&](const std::optional<double>& v, int decimals) {
-    return v ? fixed(*v, decimals) : std::string(kUndefined);
+    return v ? fixed_decimals(*v, decimals) : std::string(kUndefined);
   };
   std::vector<std::string> c;
   if (style == TableStyle::tsv) {
@@ -34,7 +27,7 @@ std::vector<std::string> cells(const ClassifierRow& row, TableStyle style) {
   c.push_back(optional_fixed(f.auc, ranking_decimals));
   c.push_back(optional_fixed(f.average_precision, ranking_decimals));
   if (f.best_f) {
-    c.push_back(fixed(f.best_f->f_measure * 100, 3));
+    c.push_back(fixed_decimals(f.best_f->f_measure * 100, 3));
     c.push_back(posterior_text(f.best_f->threshold));
   } else {
     c.insert(c.end(), {kUndefined, kUndefined});

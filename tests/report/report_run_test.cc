@@ -169,7 +169,7 @@ const Fault kFaults[] = {
     {"result_file_long",
      [](const TempDir& d) { d.write("c.output", d.read("c.output") + "0.5\n"); }, "c.output:301: "},
     {"not_a_probability", [](const TempDir& d) { replace_line(d, "c.output", 7, "0.5x"); },
-     "c.output:7: "},
+     "c.output:7: \"0.5x\" is not a probability"},
     {"bad_label", [](const TempDir& d) { replace_line(d, "c.test", 4, "2 1:1"); }, "c.test:4: "},
     {"section_line_missing", [](const TempDir& d) { replace_line(d, "c.log", 310, ""); },
      "c.log:607: "},
