@@ -54,7 +54,7 @@ std::string classifier_of(const std::string& header) {
 }
 
 test::RunResult run_report(const TempDir& dir, const std::vector<std::string>& args) {
-  return test::run_in(dir, PUNB_REPORT_BINARY, args);
+  return test::run_in_directory(dir.root(), PUNB_REPORT_BINARY, args);
 }
 
 struct Corpus {
@@ -81,7 +81,7 @@ void make_corpus(const TempDir& dir, const Corpus& c) {
   }
   std::vector<std::string> args = {"--out", "c"};
   args.insert(args.end(), c.generator_args.begin(), c.generator_args.end());
-  ASSERT_EQ(test::run_in(dir, GEN_CORPUS_BINARY, args).status, 0);
+  ASSERT_EQ(test::run_in_directory(dir.root(), GEN_CORPUS_BINARY, args).status, 0);
 }
 
 const std::vector<std::string> kRuns[] = {
