@@ -9,12 +9,10 @@ namespace {
 
 constexpr const char* kUndefined = "-";
 
-// The number of a report line: "The Recall of the positive class is 88.889%\n" -> "88.889".
+// The number of a figure line: "The Recall of the positive class is 88.889%\n" -> "88.889".
 std::string figure_text(const std::string& line) {
-  const std::size_t start = line.rfind(" is ");
-  const std::size_t end = line.rfind('%');
-  if (start == std::string::npos || end == std::string::npos || end < start) return kUndefined;
-  return line.substr(start + 4, end - start - 4);
+  const std::size_t start = line.rfind(" is ") + 4;
+  return line.substr(start, line.rfind('%') - start);
 }
 
 }  // namespace
