@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -8,6 +9,8 @@
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/runfiles.h"
+#include "report/inputs.h"
 #include "report/picture.h"
 #include "report/replace_file.h"
 #include "report/run.h"
@@ -46,7 +49,21 @@ std::optional<Options> scan_options(const std::vector<std::string_view>& args) {
   return o;
 }
 
+// A picture written over one of the run's own files would destroy that file.
+void refuse_run_file_as_picture(const Options& o) {
+  const punb::RunFiles files = punb::RunFiles::from_stem(o.stem);
+  for (const std::string& f :
+       {files.positive, files.unlabeled, files.test, files.log, files.result}) {
+    std::error_code ignored;
+    if (std::filesystem::equivalent(o.picture, f, ignored)) {
+      throw punb::Fatal(punb::report::kBadInput, o.picture + ": this is the run's file " + f +
+                                                     ", which the picture would replace");
+    }
+  }
+}
+
 int report(const Options& o) {
+  refuse_run_file_as_picture(o);
   const punb::report::RunReport run = punb::report::load_run(o.stem);
   if (!run.note.empty()) std::cerr << "punb-report: " << run.note << "\n";
   // The picture first: a run that ends on a fault then prints no table that looks finished.

@@ -230,6 +230,9 @@ TEST(Picture, GoesWhereAsked) {
     EXPECT_TRUE(svg.ends_with("</svg>\n")) << name;
     EXPECT_NE(svg.find(">selected</text>"), std::string::npos) << name;
   }
+  const std::string test_set = dir.read("c.test");
+  EXPECT_EQ(run_report(dir, {"c", "-o", "./c.test"}).status, 1);
+  EXPECT_EQ(dir.read("c.test"), test_set);
   std::filesystem::create_directory(dir.path("folder.svg"));
   EXPECT_EQ(run_report(dir, {"c", "-o", "folder.svg"}).status, 1);
   EXPECT_TRUE(std::filesystem::is_directory(dir.path("folder.svg")));
