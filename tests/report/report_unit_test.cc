@@ -2,6 +2,7 @@
 // plain pairwise and per-document definitions), probability lines, and text in the picture.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -233,6 +234,15 @@ TEST(PictureText, AnyFileNameMakesValidXml) {
       {"tab\there\x01\x7f", "tabhere"},
   };
   for (const auto& [text, xml] : kTexts) EXPECT_EQ(xml_text(text), xml) << text;
+}
+
+TEST(PictureText, CoordinatesAreShortAndNeverNan) {
+  SvgCanvas svg(10, 10, "t");
+  svg.line({1.5, 2}, {3.254, std::nan("")}, {"#000", 1, ""});
+  svg.text({-0.001, 1e300 * 1e300}, "x");
+  const std::string out = svg.finish();
+  EXPECT_NE(out.find("x1=\"1.5\" y1=\"2\" x2=\"3.25\" y2=\"0\""), std::string::npos) << out;
+  EXPECT_NE(out.find("<text x=\"0\" y=\"0\""), std::string::npos) << out;
 }
 
 }  // namespace
