@@ -219,6 +219,15 @@ TEST(CommandLine, WrongUseIsStatusTwo) {
   }
 }
 
+TEST(CommandLine, FullStandardOutputIsAnError) {
+  TempDir dir;
+  finished_run(dir);
+  const std::string command = "cd " + test::shell_quote(dir.root()) + " && " +
+                              test::shell_quote(PUNB_REPORT_BINARY) + " c >/dev/full 2>/dev/null";
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+}
+
 TEST(Picture, GoesWhereAsked) {
   TempDir dir;
   finished_run(dir);
