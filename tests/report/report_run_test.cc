@@ -84,6 +84,8 @@ void make_corpus(const TempDir& dir, const Corpus& c) {
   ASSERT_EQ(test::run_in_directory(dir.root(), GEN_CORPUS_BINARY, args).status, 0);
 }
 
+void PrintTo(const Corpus& c, std::ostream* os) { *os << c.name; }
+
 const std::vector<std::string> kRuns[] = {
     {"-kov"}, {"-kov", "-i", "3", "-s", "0.3", "-rt", "0.25"}, {"-nb"}};
 
@@ -189,6 +191,8 @@ const Fault kFaults[] = {
      },
      "c.log:"},
 };
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
 
 class Faults : public ::testing::TestWithParam<Fault> {};
 

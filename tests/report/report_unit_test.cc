@@ -71,6 +71,8 @@ const Case kCases[] = {
     {"empty", {}, kNone, kNone, kNone, 0},
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class HandChecked : public ::testing::TestWithParam<Case> {};
 
 void expect_figure(const std::optional<double>& got, double want, const char* what) {
