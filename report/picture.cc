@@ -161,8 +161,11 @@ void draw_classifier_figures(SvgCanvas& svg, const RunReport& run, double top) {
     draw_single_classifier(svg, run.rows[0], f);
     return;
   }
+  // At most about 20 labels, so that long runs keep them apart; the selected one always.
+  const std::size_t label_step = (n + 19) / 20;
   std::vector<Tick> x_ticks;
   for (std::size_t i = 0; i < n; ++i) {
+    if (i % label_step != 0 && !run.rows[i].selected) continue;
     const std::string& name = run.rows[i].name;
     x_ticks.push_back({static_cast<double>(i), name == "first classifier"       ? "first"
                                                : name.starts_with("iteration ") ? name.substr(10)
