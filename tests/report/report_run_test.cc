@@ -87,7 +87,7 @@ void make_corpus(const TempDir& dir, const Corpus& c) {
 void PrintTo(const Corpus& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<std::string> kRuns[] = {
-    {"-kov"}, {"-kov", "-i", "3", "-s", "0.3", "-rt", "0.25"}, {"-nb"}};
+    {"-kov"}, {"-kov", "-i", "3", "-s", "0.3", "-rt", "0.25"}, {"-kov", "-i", "1"}, {"-nb"}};
 
 class SameFiguresAsPunb : public ::testing::TestWithParam<Corpus> {};
 
@@ -170,8 +170,8 @@ const Fault kFaults[] = {
      "c.output:300: "},
     {"result_file_long",
      [](const TempDir& d) { d.write("c.output", d.read("c.output") + "0.5\n"); }, "c.output:301: "},
-    {"not_a_probability", [](const TempDir& d) { replace_line(d, "c.output", 7, "0.5\t\"x"); },
-     "c.output:7: \"0.5\\x09\\x22x\" is not a probability"},
+    {"not_a_probability", [](const TempDir& d) { replace_line(d, "c.output", 7, "0.5\t\"\x7fx"); },
+     "c.output:7: \"0.5\\x09\\x22\\x7fx\" is not a probability"},
     {"bad_label", [](const TempDir& d) { replace_line(d, "c.test", 4, "2 1:1"); }, "c.test:4: "},
     {"section_line_missing", [](const TempDir& d) { replace_line(d, "c.log", 310, ""); },
      "c.log:607: "},

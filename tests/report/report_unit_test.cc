@@ -236,6 +236,8 @@ TEST(PictureText, AnyFileNameMakesValidXml) {
       {"tab\there\x01\x7f", "tabhere"},
   };
   for (const auto& [text, xml] : kTexts) EXPECT_EQ(xml_text(text), xml) << text;
+  // A sequence cut short by the end of the text, whatever follows in memory.
+  EXPECT_EQ(xml_text(std::string_view("a\xc3\xa9").substr(0, 2)), "a\xef\xbf\xbd");
 }
 
 TEST(PictureText, CoordinatesAreShortAndNeverNan) {
