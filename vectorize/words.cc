@@ -1,0 +1,220 @@
+#include "vectorize/words.h"
+
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace punb::vectorize {
+
+namespace {
+
+// Word-break classes of the ASCII characters that can be part of a word. ICU's rules take the
+// colon out of MidLetter, so ':' always separates.
+enum Kind : unsigned char {
+  kOther,
+  kLetter,
+  kDigit,
+  kConnector,  // '_' (ExtendNumLet)
+  kMidBoth,    // '.' and '\'': between two letters or between two digits
+  kMidNumber,  // ',' and ';': between two digits only
+};
+
+constexpr std::array<unsigned char, 128> make_kinds() {
+  std::array<unsigned char, 128> k{};
+  for (int c = 'a'; c <= 'z'; ++c) k[c] = kLetter;
+  for (int c = 'A'; c <= 'Z'; ++c) k[c] = kLetter;
+  for (int c = '0'; c <= '9'; ++c) k[c] = kDigit;
+  k['_'] = kConnector;
+  k['.'] = kMidBoth;
+  k['\''] = kMidBoth;
+  k[','] = kMidNumber;
+  k[';'] = kMidNumber;
+  return k;
+}
+constexpr std::array<unsigned char, 128> kKinds = make_kinds();
+
+// White space that always has a word boundary before it and no word reaching across it.
+bool separates(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool is_word_part(unsigned char kind) { return kind >= kLetter && kind <= kConnector; }
+
+bool is_ascii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+void check(UErrorCode status, const char* what) {
+  if (U_FAILURE(status)) throw std::runtime_error(std::string(what) + ": " + u_errorName(status));
+}
+
+}  // namespace
+
+WordSplitter::WordSplitter(bool fold, bool ascii_fast_path)
+    : fold_(fold), ascii_fast_path_(ascii_fast_path) {
+  UErrorCode status = U_ZERO_ERROR;
+  breaker_ = ubrk_open(UBRK_WORD, "", nullptr, 0, &status);
+  check(status, "ICU word break iterator");
+  casefold_ = unorm2_getNFKCCasefoldInstance(&status);
+  check(status, "ICU NFKC_Casefold");
+}
+
+WordSplitter::~WordSplitter() {
+  ubrk_close(breaker_);
+  utext_close(&text_);
+}
+
+void WordSplitter::split(std::string_view text, WordSink& sink) {
+  if (!ascii_fast_path_) {
+    split_with_icu(text, sink);
+    return;
+  }
+  // Pieces between white space: pure-ASCII ones take the shortcut, runs of the others go to ICU
+  // together with the white space before them, so that ICU sees the context it would see in
+  // the whole text.
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  std::size_t pending = std::string_view::npos;  // start of a run waiting for ICU
+  while (i < n) {
+    const std::size_t gap = i;
+    while (i < n && separates(text[i])) ++i;
+    if (i == n) break;
+    const std::size_t piece = i;
+    unsigned char high = 0;
+    while (i < n && !separates(text[i])) high |= static_cast<unsigned char>(text[i++]);
+    if (high < 0x80) {
+      if (pending != std::string_view::npos) {
+        split_with_icu(text.substr(pending, gap - pending), sink);
+        pending = std::string_view::npos;
+      }
+      split_ascii(text.substr(piece, i - piece), sink);
+    } else if (pending == std::string_view::npos) {
+      pending = piece > 0 ? piece - 1 : 0;
+    }
+  }
+  if (pending != std::string_view::npos) split_with_icu(text.substr(pending), sink);
+}
+
+// The word-break rules restricted to ASCII without white space: letters, digits and '_' join;
+// '.' and '\'' join two letters or two digits; ',' and ';' join two digits; a lone '_' is not
+// a word.
+void WordSplitter::split_ascii(std::string_view piece, WordSink& sink) {
+  const auto* s = reinterpret_cast<const unsigned char*>(piece.data());
+  const std::size_t m = piece.size();
+  std::size_t i = 0;
+  while (i < m) {
+    unsigned char last = kKinds[s[i]];
+    if (!is_word_part(last)) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i++;
+    bool letters_or_digits = last != kConnector;
+    while (i < m) {
+      const unsigned char kind = kKinds[s[i]];
+      if (is_word_part(kind)) {
+        letters_or_digits |= kind != kConnector;
+        last = kind;
+        ++i;
+        continue;
+      }
+      if ((kind == kMidBoth || kind == kMidNumber) && i + 1 < m) {
+        const unsigned char next = kKinds[s[i + 1]];
+        if ((last == kDigit && next == kDigit) ||
+            (kind == kMidBoth && last == kLetter && next == kLetter)) {
+          last = next;
+          i += 2;
+          continue;
+        }
+      }
+      break;
+    }
+    if (!letters_or_digits && i - start < 2) continue;
+    const std::string_view word = piece.substr(start, i - start);
+    if (!fold_) {
+      sink.word(word);
+      continue;
+    }
+    folded_.assign(word);
+    for (char& c : folded_)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    sink.word(folded_);
+  }
+}
+
+void WordSplitter::split_with_icu(std::string_view span, WordSink& sink) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(span.data());
+  const auto length = static_cast<std::int32_t>(span.size());
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    replaced_ += c < 0;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  utext_openUTF8(&text_, span.data(), length, &status);
+  ubrk_setUText(breaker_, &text_, &status);
+  check(status, "ICU word break iterator");
+  std::int32_t begin = ubrk_first(breaker_);
+  for (std::int32_t end = ubrk_next(breaker_); end != UBRK_DONE;
+       begin = end, end = ubrk_next(breaker_)) {
+    if (ubrk_getRuleStatus(breaker_) < UBRK_WORD_NONE_LIMIT) continue;
+    const std::string_view word = fold(span.substr(begin, end - begin));
+    if (!word.empty()) sink.word(word);
+  }
+}
+
+std::string_view WordSplitter::fold(std::string_view word) {
+  if (!fold_) return word;
+  if (!is_ascii(word)) return fold_unicode(word);
+  folded_.assign(word);
+  for (char& c : folded_)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded_;
+}
+
+// NFKC_Casefold through UTF-16, ICU's working form; ill-formed input becomes U+FFFD.
+std::string_view WordSplitter::fold_unicode(std::string_view word) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::int32_t length = 0;
+  utf16_.resize(word.size());
+  u_strFromUTF8WithSub(utf16_.data(), static_cast<std::int32_t>(utf16_.size()), &length,
+                       word.data(), static_cast<std::int32_t>(word.size()), 0xFFFD, nullptr,
+                       &status);
+  check(status, "UTF-8 to UTF-16");
+  normalized_.resize(static_cast<std::size_t>(length) * 3 + 16);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    status = U_ZERO_ERROR;
+    const std::int32_t n = unorm2_normalize(casefold_, utf16_.data(), length, normalized_.data(),
+                                            static_cast<std::int32_t>(normalized_.size()), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      normalized_.resize(static_cast<std::size_t>(n));
+      continue;
+    }
+    check(status, "NFKC_Casefold");
+    folded_.resize(static_cast<std::size_t>(n) * 3);
+    std::int32_t bytes = 0;
+    status = U_ZERO_ERROR;
+    u_strToUTF8(folded_.data(), static_cast<std::int32_t>(folded_.size()), &bytes,
+                normalized_.data(), n, &status);
+    check(status, "UTF-16 to UTF-8");
+    folded_.resize(static_cast<std::size_t>(bytes));
+    return folded_;
+  }
+  throw std::runtime_error("NFKC_Casefold: result keeps growing");
+}
+
+bool well_formed_utf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+  const auto length = static_cast<std::int32_t>(text.size());
+  for (std::int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace punb::vectorize
