@@ -91,10 +91,10 @@ void BatchReader::append_rest(std::string& text) {
   }
 }
 
-bool BatchReader::next(Batch& batch, std::size_t target_bytes) {
+bool BatchReader::next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) {
   batch.text.clear();
   batch.documents.clear();
-  while (batch.text.size() < target_bytes) {
+  while (batch.text.size() < target_bytes && batch.documents.size() < max_documents) {
     if (fd_ < 0 && !open_next()) break;
     const InputFile& input = inputs_[current_];
     const std::size_t start = batch.text.size();

@@ -38,9 +38,9 @@ class BatchReader {
   BatchReader(const BatchReader&) = delete;
   BatchReader& operator=(const BatchReader&) = delete;
 
-  // Replaces the batch's documents with the next ones, about `target_bytes` of text and at
-  // least one document; false when no document is left.
-  bool next(Batch& batch, std::size_t target_bytes);
+  // Replaces the batch's documents with the next ones: at least one, at most `max_documents`,
+  // and no more once `target_bytes` of text are in; false when no document is left.
+  bool next(Batch& batch, std::size_t target_bytes, std::size_t max_documents);
 
   std::uint64_t documents() const { return documents_; }
   std::uint64_t bytes() const { return bytes_; }  // read from the files so far

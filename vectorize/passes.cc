@@ -18,8 +18,10 @@ namespace punb::vectorize {
 namespace {
 
 // Text handed to a thread at a time: large enough that taking turns at the reader costs
-// little, small enough that the batches in flight stay a few megabytes.
+// little, small enough that the batches in flight stay a few megabytes and that the threads
+// share even a small corpus.
 constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
+constexpr std::size_t kBatchDocuments = 128;
 
 // The reader, shared by the threads of a pass; batches are numbered in reading order.
 class SharedReader {
@@ -29,7 +31,7 @@ class SharedReader {
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
-    if (stopped_ || !reader_.next(batch, kBatchBytes)) return false;
+    if (stopped_ || !reader_.next(batch, kBatchBytes, kBatchDocuments)) return false;
     batch.sequence = sequence_++;
     progress_.update(reader_.documents(), reader_.bytes());
     return true;
