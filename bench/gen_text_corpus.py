@@ -7,10 +7,12 @@
       (a third of it about gardening), test/pos, test/neg; one post per file.
   gen_text_corpus.py lines DIR --megabytes N [--seed S]
       a large corpus for the benchmarks: DIR/pos.txt and DIR/unsup.txt, one document per line,
-      about N MB in all, words drawn from a Zipf distribution over a made-up vocabulary that
-      grows with the corpus, with capitals, punctuation and some accented words.
+      about N MB in all: English function words and made-up words (3 % with an accent), drawn
+      with Zipf frequencies from a vocabulary that grows with the square root of the corpus,
+      with capitals and punctuation.
 """
 import argparse
+import itertools
 import os
 import random
 
@@ -92,32 +94,36 @@ def example(out, seed):
 
 
 def made_up_words(rng, n):
-    syllables = [c + v for c in "bcdfghjklmnprstvwz" for v in ["a", "e", "i", "o", "u", "ai", "ou", "é", "ü"]]
+    syllables = [c + v for c in "bcdfghjklmnprstvwz" for v in ["a", "e", "i", "o", "u", "ai", "ou", "ee"]]
+    accented = ["é", "ü", "ö", "è", "ñ"]
     words = set()
     while len(words) < n:
-        words.add("".join(rng.choice(syllables) for _ in range(rng.randint(1, 4))))
-    return sorted(words)
+        word = "".join(rng.choice(syllables) for _ in range(rng.choice([1, 1, 2, 2, 2, 3, 3, 4])))
+        if rng.random() < 0.03:  # a few borrowed words with accents
+            i = rng.randrange(len(word))
+            word = word[:i] + rng.choice(accented) + word[i + 1:]
+        words.add(word)
+    words = sorted(words)
+    rng.shuffle(words)
+    return words
 
 
 def lines(out, megabytes, seed):
     rng = random.Random(seed)
     os.makedirs(out, exist_ok=True)
     target = int(megabytes * 1e6)
-    vocabulary = made_up_words(rng, max(20000, int(200 * megabytes ** 0.7) * 100))
-    weights = [1.0 / (r + 10) for r in range(len(vocabulary))]
-    cumulative = []
-    acc = 0.0
-    for w in weights:
-        acc += w
-        cumulative.append(acc)
-    marks = [".", ",", "!", "?", ";", " —", ":"]
+    # Heaps' law: the vocabulary grows with about the square root of the text; word frequencies
+    # fall off with rank as in natural language (Zipf, exponent 1.1), common words first.
+    vocabulary = COMMON + made_up_words(rng, int(30000 * max(1.0, megabytes) ** 0.5))
+    cumulative = list(itertools.accumulate(1.0 / (r + 1) ** 1.1 for r in range(len(vocabulary))))
+    marks = [".", ",", ",", ",", "!", "?", ";", " —", ":"]
     written = 0
     files = [open(os.path.join(out, name), "w", encoding="utf-8") for name in ("pos.txt", "unsup.txt")]
     try:
         while written < target:
             f = files[0] if rng.random() < 0.2 else files[1]
             words = rng.choices(vocabulary, cum_weights=cumulative, k=rng.randint(40, 400))
-            for i in range(0, len(words), 9):
+            for i in range(0, len(words), rng.randint(6, 14)):
                 words[i] = words[i].capitalize()
                 if i:
                     words[i - 1] += rng.choice(marks)

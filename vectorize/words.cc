@@ -137,10 +137,7 @@ void WordSplitter::split_ascii(std::string_view piece, WordSink& sink) {
       sink.word(word);
       continue;
     }
-    folded_.assign(word);
-    for (char& c : folded_)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    sink.word(folded_);
+    sink.word(lower_ascii(word));
   }
 }
 
@@ -167,11 +164,18 @@ void WordSplitter::split_with_icu(std::string_view span, WordSink& sink) {
 
 std::string_view WordSplitter::fold(std::string_view word) {
   if (!fold_) return word;
-  if (!is_ascii(word)) return fold_unicode(word);
-  folded_.assign(word);
-  for (char& c : folded_)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded_;
+  return is_ascii(word) ? lower_ascii(word) : fold_unicode(word);
+}
+
+// NFKC_Casefold of ASCII letters and digits is their lower case.
+std::string_view WordSplitter::lower_ascii(std::string_view word) {
+  if (folded_.size() < word.size()) folded_.resize(word.size());
+  char* out = folded_.data();
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return {out, word.size()};
 }
 
 // NFKC_Casefold through UTF-16, ICU's working form; ill-formed input becomes U+FFFD.

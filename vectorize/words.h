@@ -50,6 +50,7 @@ class WordSplitter {
   void split_ascii(std::string_view piece, WordSink& sink);
   void split_with_icu(std::string_view span, WordSink& sink);
   std::string_view fold_unicode(std::string_view word);
+  std::string_view lower_ascii(std::string_view word);
 
   bool fold_;
   bool ascii_fast_path_;
