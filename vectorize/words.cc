@@ -10,8 +10,8 @@ namespace punb::vectorize {
 
 namespace {
 
-// Word-break classes of the ASCII characters that can be part of a word. ICU's rules take the
-// colon out of MidLetter, so ':' always separates.
+// Word-break classes of the bytes, as far as ASCII text needs them. ICU's rules take the colon
+// out of MidLetter, so ':' always separates.
 enum Kind : unsigned char {
   kOther,
   kLetter,
@@ -19,10 +19,12 @@ enum Kind : unsigned char {
   kConnector,  // '_' (ExtendNumLet)
   kMidBoth,    // '.' and '\'': between two letters or between two digits
   kMidNumber,  // ',' and ';': between two digits only
+  kSpace,      // white space that always has a word boundary before it and no word across it
+  kHigh,       // a byte of a non-ASCII character
 };
 
-constexpr std::array<unsigned char, 128> make_kinds() {
-  std::array<unsigned char, 128> k{};
+constexpr std::array<unsigned char, 256> make_kinds() {
+  std::array<unsigned char, 256> k{};
   for (int c = 'a'; c <= 'z'; ++c) k[c] = kLetter;
   for (int c = 'A'; c <= 'Z'; ++c) k[c] = kLetter;
   for (int c = '0'; c <= '9'; ++c) k[c] = kDigit;
@@ -31,12 +33,11 @@ constexpr std::array<unsigned char, 128> make_kinds() {
   k['\''] = kMidBoth;
   k[','] = kMidNumber;
   k[';'] = kMidNumber;
+  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) k[c] = kSpace;
+  for (int c = 0x80; c < 0x100; ++c) k[c] = kHigh;
   return k;
 }
-constexpr std::array<unsigned char, 128> kKinds = make_kinds();
-
-// White space that always has a word boundary before it and no word reaching across it.
-bool separates(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr std::array<unsigned char, 256> kKinds = make_kinds();
 
 bool is_word_part(unsigned char kind) { return kind >= kLetter && kind <= kConnector; }
 
@@ -71,48 +72,54 @@ void WordSplitter::split(std::string_view text, WordSink& sink) {
     split_with_icu(text, sink);
     return;
   }
-  // Pieces between white space: pure-ASCII ones take the shortcut, runs of the others go to ICU
-  // together with the white space before them, so that ICU sees the context it would see in
-  // the whole text.
+  // Pieces between white space: the words of a pure-ASCII piece follow from the word-break
+  // rules restricted to ASCII; runs of the other pieces go to ICU together with the white space
+  // before them, so that ICU sees the context it would see in the whole text.
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = 0;
   std::size_t pending = std::string_view::npos;  // start of a run waiting for ICU
   while (i < n) {
     const std::size_t gap = i;
-    while (i < n && separates(text[i])) ++i;
+    while (i < n && kKinds[s[i]] == kSpace) ++i;
     if (i == n) break;
     const std::size_t piece = i;
-    unsigned char high = 0;
-    while (i < n && !separates(text[i])) high |= static_cast<unsigned char>(text[i++]);
-    if (high < 0x80) {
-      if (pending != std::string_view::npos) {
-        split_with_icu(text.substr(pending, gap - pending), sink);
-        pending = std::string_view::npos;
-      }
-      split_ascii(text.substr(piece, i - piece), sink);
-    } else if (pending == std::string_view::npos) {
-      pending = piece > 0 ? piece - 1 : 0;
+    const bool ascii = ascii_words(s, n, i);
+    if (!ascii) {
+      if (pending == std::string_view::npos) pending = piece > 0 ? piece - 1 : 0;
+      continue;
+    }
+    if (pending != std::string_view::npos) {
+      split_with_icu(text.substr(pending, gap - pending), sink);
+      pending = std::string_view::npos;
+    }
+    for (const auto& [start, length] : piece_words_) {
+      const std::string_view word = text.substr(start, length);
+      sink.word(fold_ ? lower_ascii(word) : word);
     }
   }
   if (pending != std::string_view::npos) split_with_icu(text.substr(pending), sink);
 }
 
-// The word-break rules restricted to ASCII without white space: letters, digits and '_' join;
-// '.' and '\'' join two letters or two digits; ',' and ';' join two digits; a lone '_' is not
-// a word.
-void WordSplitter::split_ascii(std::string_view piece, WordSink& sink) {
-  const auto* s = reinterpret_cast<const unsigned char*>(piece.data());
-  const std::size_t m = piece.size();
-  std::size_t i = 0;
-  while (i < m) {
+// Finds the words of the piece starting at `i` into piece_words_ and moves `i` to its end;
+// false when the piece holds a non-ASCII byte. Letters, digits and '_' join; '.' and '\''
+// join two letters or two digits; ',' and ';' join two digits; a lone '_' is not a word.
+bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_t& i) {
+  piece_words_.clear();
+  while (i < n) {
     unsigned char last = kKinds[s[i]];
+    if (last == kSpace) return true;
+    if (last == kHigh) {
+      while (i < n && kKinds[s[i]] != kSpace) ++i;
+      return false;
+    }
     if (!is_word_part(last)) {
       ++i;
       continue;
     }
     const std::size_t start = i++;
     bool letters_or_digits = last != kConnector;
-    while (i < m) {
+    while (i < n) {
       const unsigned char kind = kKinds[s[i]];
       if (is_word_part(kind)) {
         letters_or_digits |= kind != kConnector;
@@ -120,7 +127,7 @@ void WordSplitter::split_ascii(std::string_view piece, WordSink& sink) {
         ++i;
         continue;
       }
-      if ((kind == kMidBoth || kind == kMidNumber) && i + 1 < m) {
+      if ((kind == kMidBoth || kind == kMidNumber) && i + 1 < n) {
         const unsigned char next = kKinds[s[i + 1]];
         if ((last == kDigit && next == kDigit) ||
             (kind == kMidBoth && last == kLetter && next == kLetter)) {
@@ -131,14 +138,9 @@ void WordSplitter::split_ascii(std::string_view piece, WordSink& sink) {
       }
       break;
     }
-    if (!letters_or_digits && i - start < 2) continue;
-    const std::string_view word = piece.substr(start, i - start);
-    if (!fold_) {
-      sink.word(word);
-      continue;
-    }
-    sink.word(lower_ascii(word));
+    if (letters_or_digits || i - start > 1) piece_words_.emplace_back(start, i - start);
   }
+  return true;
 }
 
 void WordSplitter::split_with_icu(std::string_view span, WordSink& sink) {

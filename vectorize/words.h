@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace punb::vectorize {
@@ -47,7 +48,7 @@ class WordSplitter {
   }
 
  private:
-  void split_ascii(std::string_view piece, WordSink& sink);
+  bool ascii_words(const unsigned char* s, std::size_t n, std::size_t& i);
   void split_with_icu(std::string_view span, WordSink& sink);
   std::string_view fold_unicode(std::string_view word);
   std::string_view lower_ascii(std::string_view word);
@@ -57,6 +58,7 @@ class WordSplitter {
   UBreakIterator* breaker_ = nullptr;
   UText text_ = UTEXT_INITIALIZER;
   const UNormalizer2* casefold_ = nullptr;
+  std::vector<std::pair<std::size_t, std::size_t>> piece_words_;  // start, length
   std::string folded_;
   std::u16string utf16_;
   std::u16string normalized_;
