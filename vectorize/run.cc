@@ -86,6 +86,8 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
           << written.sets[s].out_of_vocabulary;
   }
   log << "\npunb-vectorize: skipped files: " << written.skipped.size() << "\n";
+  if (built.vocabulary.empty())
+    log << "punb-vectorize: warning: the vocabulary is empty, every line is without words\n";
 }
 
 }  // namespace

@@ -24,7 +24,11 @@ StagedFiles::~StagedFiles() {
 OutFile& StagedFiles::add(const std::string& path) {
   std::string temporary = path + ".tmp" + std::to_string(getpid());
   files_.push_back({path, temporary, nullptr});
-  files_.back().out = std::make_unique<OutFile>(temporary, kCannotWrite);
+  try {
+    files_.back().out = std::make_unique<OutFile>(temporary, kCannotWrite);
+  } catch (const Fatal& e) {  // name the file the user asked for
+    throw Fatal(kCannotWrite, path + e.detail().substr(temporary.size()));
+  }
   return *files_.back().out;
 }
 

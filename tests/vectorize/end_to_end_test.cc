@@ -214,7 +214,9 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
     EXPECT_EQ(dir.read("s.pos"), before);
     EXPECT_FALSE(dir.exists("s.test"));
   }
-  EXPECT_EQ(vectorize(dir, {"-o", "nowhere/s", "--pos", "p", "--unlabel", "u"}).status, 1);
+  const RunResult nowhere = vectorize(dir, {"-o", "nowhere/s", "--pos", "p", "--unlabel", "u"});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.err, "punb-vectorize: nowhere/s.pos: No such file or directory\n");
   const RunResult help = vectorize(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: punb-vectorize -o STEM", 0), 0u);
