@@ -4,6 +4,7 @@
 #include <unicode/utf8.h>
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 
 namespace punb::vectorize {
@@ -73,32 +74,90 @@ void WordSplitter::split(std::string_view text, WordSink& sink) {
     return;
   }
   // Pieces between white space: the words of a pure-ASCII piece follow from the word-break
-  // rules restricted to ASCII; runs of the other pieces go to ICU together with the white space
-  // before them, so that ICU sees the context it would see in the whole text.
+  // rules restricted to ASCII; the other pieces go to ICU with the white space before them, so
+  // that ICU sees the context it would see in the whole text.
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = 0;
-  std::size_t pending = std::string_view::npos;  // start of a run waiting for ICU
   while (i < n) {
-    const std::size_t gap = i;
     while (i < n && kKinds[s[i]] == kSpace) ++i;
     if (i == n) break;
     const std::size_t piece = i;
-    const bool ascii = ascii_words(s, n, i);
-    if (!ascii) {
-      if (pending == std::string_view::npos) pending = piece > 0 ? piece - 1 : 0;
+    if (!ascii_words(s, n, i)) {
+      const std::size_t from = piece > 0 ? piece - 1 : 0;
+      split_remembered(text.substr(from, i - from), sink);
       continue;
-    }
-    if (pending != std::string_view::npos) {
-      split_with_icu(text.substr(pending, gap - pending), sink);
-      pending = std::string_view::npos;
     }
     for (const auto& [start, length] : piece_words_) {
       const std::string_view word = text.substr(start, length);
       sink.word(fold_ ? lower_ascii(word) : word);
     }
   }
-  if (pending != std::string_view::npos) split_with_icu(text.substr(pending), sink);
+}
+
+namespace {
+
+// Collects the words ICU finds in a piece into the arena of remembered pieces: a 16-bit count,
+// then each word as a 16-bit length and its bytes.
+class PieceRecorder final : public WordSink {
+ public:
+  explicit PieceRecorder(std::string& arena) : arena_(arena), start_(arena.size()) { put(0); }
+  void word(std::string_view w) override {
+    ok_ = ok_ && w.size() <= UINT16_MAX && count_ < UINT16_MAX;
+    ++count_;
+    put(static_cast<std::uint16_t>(w.size()));
+    arena_.append(w);
+  }
+  bool finish() {
+    std::memcpy(arena_.data() + start_, &count_, 2);
+    return ok_;
+  }
+  std::size_t start() const { return start_; }
+
+ private:
+  void put(std::uint16_t v) { arena_.append(reinterpret_cast<const char*>(&v), 2); }
+  std::string& arena_;
+  std::size_t start_;
+  std::uint16_t count_ = 0;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+// ICU takes thousands of instructions per call; a piece seen before (with the same white
+// space before it) gets the words it got then. Pieces with ill-formed bytes are not kept, so
+// every replacement is counted; the memory is bounded by starting afresh when it is full.
+void WordSplitter::split_remembered(std::string_view piece, WordSink& sink) {
+  constexpr std::size_t kLongestKept = 64;
+  constexpr std::size_t kArenaLimit = std::size_t{4} << 20;
+  if (piece.size() > kLongestKept) {
+    split_with_icu(piece, sink);
+    return;
+  }
+  std::size_t at;
+  if (const std::uint32_t* known = remembered_.find(piece)) {
+    at = *known;
+  } else {
+    if (arena_.size() > kArenaLimit) {
+      remembered_ = WordTable<std::uint32_t>();
+      arena_.clear();
+    }
+    const std::uint64_t replaced_before = replaced_;
+    PieceRecorder recorder(arena_);
+    split_with_icu(piece, recorder);
+    at = recorder.start();
+    if (recorder.finish() && replaced_ == replaced_before)
+      remembered_[piece] = static_cast<std::uint32_t>(at);
+  }
+  std::uint16_t count;
+  std::memcpy(&count, arena_.data() + at, 2);
+  at += 2;
+  for (std::uint16_t w = 0; w < count; ++w) {
+    std::uint16_t length;
+    std::memcpy(&length, arena_.data() + at, 2);
+    sink.word(std::string_view(arena_).substr(at + 2, length));
+    at += 2 + std::size_t{length};
+  }
 }
 
 // Finds the words of the piece starting at `i` into piece_words_ and moves `i` to its end;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "vectorize/wordtable.h"
+
 namespace punb::vectorize {
 
 // Receives the words of a text, in text order.
@@ -50,6 +52,7 @@ class WordSplitter {
  private:
   bool ascii_words(const unsigned char* s, std::size_t n, std::size_t& i);
   void split_with_icu(std::string_view span, WordSink& sink);
+  void split_remembered(std::string_view piece, WordSink& sink);
   std::string_view fold_unicode(std::string_view word);
   std::string_view lower_ascii(std::string_view word);
 
@@ -59,6 +62,8 @@ class WordSplitter {
   UText text_ = UTEXT_INITIALIZER;
   const UNormalizer2* casefold_ = nullptr;
   std::vector<std::pair<std::size_t, std::size_t>> piece_words_;  // start, length
+  WordTable<std::uint32_t> remembered_;                           // piece -> its words in arena_
+  std::string arena_;
   std::string folded_;
   std::u16string utf16_;
   std::u16string normalized_;
