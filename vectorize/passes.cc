@@ -125,7 +125,7 @@ class TrainingCounter final : public WordSink {
       ++t.documents;
     }
   }
-  const WordTable<Tally>& table() const { return table_; }
+  WordTable<Tally>& table() { return table_; }
 
  private:
   const WordFilter& filter_;
@@ -281,15 +281,17 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       },
       [&] { reader.stop(); });
 
-  // Each document was counted by one thread, so the tallies add up.
-  WordTable<Tally> merged;
+  // Each document was counted by one thread, so the tallies add up; the first thread's table
+  // takes the others' in, one at a time, so that little more than one table is ever spare.
+  WordTable<Tally> merged = std::move(counters[0]->table());
   TrainingWords result;
   for (std::size_t t = 0; t < counters.size(); ++t) {
-    counters[t]->table().for_each([&](std::string_view word, const Tally& tally) {
-      Tally& m = merged[word];
-      m.documents += tally.documents;
-      m.occurrences += tally.occurrences;
-    });
+    if (t > 0)
+      counters[t]->table().for_each([&](std::string_view word, const Tally& tally) {
+        Tally& m = merged[word];
+        m.documents += tally.documents;
+        m.occurrences += tally.occurrences;
+      });
     counters[t].reset();
     for (std::size_t s = 0; s < kSets; ++s) result.documents[s] += documents[t][s];
   }
