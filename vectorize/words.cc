@@ -11,8 +11,8 @@ namespace punb::vectorize {
 
 namespace {
 
-// Word-break classes of the bytes, as far as ASCII text needs them. ICU's rules take the colon
-// out of MidLetter, so ':' always separates.
+// Word-break classes of the bytes, as far as ASCII text needs them. ICU's rules count '@' as a
+// letter and take the colon out of MidLetter, so ':' always separates.
 enum Kind : unsigned char {
   kOther,
   kLetter,
@@ -28,6 +28,7 @@ constexpr std::array<unsigned char, 256> make_kinds() {
   std::array<unsigned char, 256> k{};
   for (int c = 'a'; c <= 'z'; ++c) k[c] = kLetter;
   for (int c = 'A'; c <= 'Z'; ++c) k[c] = kLetter;
+  k['@'] = kLetter;
   for (int c = '0'; c <= '9'; ++c) k[c] = kDigit;
   k['_'] = kConnector;
   k['.'] = kMidBoth;

@@ -50,6 +50,7 @@ TEST(WordSplitter, SegmentsAndFoldsLikeTheLanguageExpects) {
       {"pi is 3.14, 1,000,000 or 1;2 e.g. a.1 a:b",
        {"pi", "is", "3.14", "1,000,000", "or", "1;2", "e.g", "a", "1", "a", "b"}},
       {"_ __ a_b _1 x__ -- ...", {"__", "a_b", "_1", "x__"}},
+      {"mail me@example.org @home", {"mail", "me@example.org", "@home"}},
       {"tab\tseparated\r\nlines\x0bvt", {"tab", "separated", "lines", "vt"}},
   };
   for (const Case& c : cases) EXPECT_EQ(words_of(c.text), c.folded) << c.text;
@@ -93,28 +94,15 @@ TEST(WordSplitter, IllFormedSequencesSeparateWordsAndAreCounted) {
 // The ASCII shortcut must give exactly ICU's words, on made-up text that mixes what matters at
 // its edges (white space, marks after it, joiners, non-ASCII letters, ill-formed bytes).
 TEST(WordSplitter, AsciiShortcutYieldsIcuWordsOnGeneratedText) {
-  const std::vector<std::string> atoms = {"a",          "B",
-                                          "z",          "Q",
-                                          "0",          "7",
-                                          "_",          ".",
-                                          "'",          ",",
-                                          ";",          ":",
-                                          " ",          "  ",
-                                          "\t",         "\n",
-                                          "\r\n",       "\x0c",
-                                          "-",          "\"",
-                                          "!",          "/",
-                                          "\u00e9",     "\u0301",
-                                          "\u4f60",     "\xff",
-                                          "\u2019",     "\u05d0",
-                                          "\u30ab",     "\u200d",
-                                          "\u00ad",     "\u202f",
-                                          "\U0001F600", "\u0e01\u0e32",
-                                          "\u00a0",     "\u3000"};
+  std::vector<std::string> atoms = {"ab",         "Zz",           "09",     "  ",     "\r\n",
+                                    "\u00e9",     "\u0301",       "\u4f60", "\xff",   "\u2019",
+                                    "\u05d0",     "\u30ab",       "\u200d", "\u00ad", "\u202f",
+                                    "\U0001F600", "\u0e01\u0e32", "\u00a0", "\u3000", "\u0085"};
+  for (int c = 1; c < 0x80; ++c) atoms.emplace_back(1, static_cast<char>(c));  // every ASCII byte
   std::mt19937 rng(7);
   WordSplitter fast(true, true);
   WordSplitter icu(true, false);
-  for (int round = 0; round < 20000; ++round) {
+  for (int round = 0; round < 40000; ++round) {
     std::string text;
     const int n = static_cast<int>(rng() % 16);
     for (int i = 0; i < n; ++i) text += atoms[rng() % atoms.size()];
