@@ -135,6 +135,10 @@ TEST(WordSplitter, FoldsAWordAsItFoldsText) {
   WordSplitter splitter(true);
   EXPECT_EQ(splitter.fold("STRA\u00dfE"), "strasse");
   EXPECT_EQ(splitter.fold("The"), "the");
+  // One code point that folds to eighteen: the folded word outgrows a first guess at its size.
+  const std::string one(splitter.fold("\ufdfa"));
+  EXPECT_GT(code_points(one), 10u);
+  EXPECT_EQ(splitter.fold("\ufdfa\ufdfa\ufdfa\ufdfa"), one + one + one + one);
   EXPECT_EQ(code_points("stra\u00dfe\u4f60"), 7u);
   EXPECT_TRUE(well_formed_utf8("caf\u00e9"));
   EXPECT_FALSE(well_formed_utf8("caf\xc3"));
