@@ -219,6 +219,16 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
   const RunResult nowhere = vectorize(dir, {"-o", "nowhere/s", "--pos", "p", "--unlabel", "u"});
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(nowhere.err, "punb-vectorize: nowhere/s.pos: No such file or directory\n");
+  // A name taken by a directory fails the renaming at the end: no temporary file stays behind.
+  const TempDir blocked;
+  blocked.write("p", "a b\n");
+  mkdir(blocked.path("s.pos").c_str(), 0755);
+  const RunResult r = vectorize(blocked, {"-o", "s", "--pos", "p", "--unlabel", "p"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("punb-vectorize: s.pos: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(blocked.root()),
+                          std::filesystem::directory_iterator()),
+            2);  // p and the directory s.pos
   const RunResult help = vectorize(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: punb-vectorize -o STEM", 0), 0u);
