@@ -172,12 +172,15 @@ TEST(Vectorize, SkipsFilesThatAreNotTextAndReportsBadBytes) {
             "ant\xff"
             "eater");
   dir.write("p/binary", std::string("x\0y", 3));
-  dir.write("u", "ant\n");
-  const RunResult r = vectorize(dir, {"-o", "s", "--pos", "p/", "--unlabel", "u"});
+  std::string lines = "ant\xc3\n";  // one bad byte, in a file of several batches
+  for (int i = 0; i < 400; ++i) lines += "ant\n";
+  dir.write("u", lines);
+  const RunResult r = vectorize(dir, {"-o", "s", "--pos", "p/", "--unlabel", "u", "-j", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dir.read("s.pos.ids"), "p/b\np/sub/a\n");
   EXPECT_NE(r.err.find("p/binary: NUL bytes"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("p/sub/a: 1 invalid UTF-8"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" u: 1 invalid UTF-8"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("skipped files: 1"), std::string::npos) << r.err;
   EXPECT_EQ(vocabulary_words(dir.read("s.vocab")),
             (std::vector<std::string>{"ant", "bee", "eater"}));
