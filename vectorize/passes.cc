@@ -250,12 +250,7 @@ void emit_batch(const EncodedBatch& batch, const std::array<SetWriter, kSets>& w
     written.sets[s].occurrences += batch.totals[s].occurrences;
     written.sets[s].out_of_vocabulary += batch.totals[s].out_of_vocabulary;
   }
-  for (const auto& r : batch.replaced) {
-    if (!written.replaced.empty() && written.replaced.back().first == r.first)
-      written.replaced.back().second += r.second;
-    else
-      written.replaced.push_back(r);
-  }
+  for (const auto& [input, n] : batch.replaced) written.replaced[input] += n;
 }
 
 }  // namespace

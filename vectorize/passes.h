@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -56,7 +57,7 @@ struct SetTotals {
 
 struct WrittenSets {
   std::array<SetTotals, kSets> sets{};
-  std::vector<std::pair<std::uint32_t, std::uint64_t>> replaced;  // input, ill-formed sequences
+  std::map<std::uint32_t, std::uint64_t> replaced;  // input -> ill-formed sequences met
   std::vector<std::uint32_t> skipped;                             // inputs that are not text
   std::uint64_t bytes = 0;
 };
