@@ -8,8 +8,10 @@
 
 namespace punb::vectorize {
 
-// A hash table from words to values: open addressing with linear probing, the words' bytes
-// kept back to back in one arena. Much lighter than a node-based map for millions of short keys.
+// A hash table from words to values, built for millions of short keys and lookups that mostly
+// find the same few thousand: a compact array of 8-byte slots (part of the hash and an entry
+// number) over entries kept in insertion order, the words' bytes back to back in one arena.
+// The slots of the common words and their entries, early in both arrays, stay in cache.
 template <class Value>
 class WordTable {
  public:
@@ -17,46 +19,50 @@ class WordTable {
 
   const Value* find(std::string_view word) const {
     const std::uint64_t h = hash(word);
-    for (std::size_t i = h & mask(); slots_[i].length != 0; i = (i + 1) & mask())
-      if (holds(slots_[i], h, word)) return &slots_[i].value;
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::size_t i = h & mask(); slots_[i].entry != 0; i = (i + 1) & mask())
+      if (slots_[i].tag == tag && holds(entries_[slots_[i].entry - 1], word))
+        return &entries_[slots_[i].entry - 1].value;
     return nullptr;
   }
 
   // The word's value, value-initialised when the word is new.
   Value& operator[](std::string_view word) {
     const std::uint64_t h = hash(word);
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t i = h & mask();
-    for (; slots_[i].length != 0; i = (i + 1) & mask())
-      if (holds(slots_[i], h, word)) return slots_[i].value;
-    if ((used_ + 1) * 2 > slots_.size()) {  // short probe sequences
+    for (; slots_[i].entry != 0; i = (i + 1) & mask())
+      if (slots_[i].tag == tag && holds(entries_[slots_[i].entry - 1], word))
+        return entries_[slots_[i].entry - 1].value;
+    if ((entries_.size() + 1) * 2 > slots_.size()) {
       grow();
       return (*this)[word];
     }
-    Slot& s = slots_[i];
-    s.hash = h;
-    s.offset = arena_.size();
-    s.length = static_cast<std::uint32_t>(word.size());
+    entries_.push_back({arena_.size(), static_cast<std::uint32_t>(word.size()), Value{}});
     arena_.append(word);
-    ++used_;
-    return s.value;
+    slots_[i] = {tag, static_cast<std::uint32_t>(entries_.size())};
+    return entries_.back().value;
   }
 
-  std::size_t size() const { return used_; }
+  std::size_t size() const { return entries_.size(); }
 
+  // In the order the words came in.
   template <class F>
   void for_each(F&& f) const {
-    for (const Slot& s : slots_)
-      if (s.length != 0) f(std::string_view(arena_).substr(s.offset, s.length), s.value);
+    for (const Entry& e : entries_) f(std::string_view(arena_).substr(e.offset, e.length), e.value);
   }
 
  private:
   static constexpr std::size_t kInitialSlots = 1024;
 
   struct Slot {
-    std::uint64_t hash = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t length = 0;  // 0: free (words are never empty)
-    Value value{};
+    std::uint32_t tag = 0;
+    std::uint32_t entry = 0;  // 1 + its index in entries_; 0: free
+  };
+  struct Entry {
+    std::uint64_t offset;
+    std::uint32_t length;
+    Value value;
   };
 
   static std::uint64_t load8(const char* p) {
@@ -96,25 +102,26 @@ class WordTable {
     return tail(a, n) == tail(b, n);
   }
   std::size_t mask() const { return slots_.size() - 1; }
-  bool holds(const Slot& s, std::uint64_t h, std::string_view word) const {
-    return s.hash == h && s.length == word.size() &&
-           same_bytes(arena_.data() + s.offset, word.data(), word.size());
+  bool holds(const Entry& e, std::string_view word) const {
+    return e.length == word.size() &&
+           same_bytes(arena_.data() + e.offset, word.data(), word.size());
   }
 
   void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& s : old) {
-      if (s.length == 0) continue;
-      std::size_t i = s.hash & mask();
-      while (slots_[i].length != 0) i = (i + 1) & mask();
-      slots_[i] = s;
+    std::vector<Slot> larger(slots_.size() * 2);
+    slots_.swap(larger);
+    for (std::uint32_t n = 1; n <= entries_.size(); ++n) {
+      const Entry& e = entries_[n - 1];
+      const std::uint64_t h = hash(std::string_view(arena_).substr(e.offset, e.length));
+      std::size_t i = h & mask();
+      while (slots_[i].entry != 0) i = (i + 1) & mask();
+      slots_[i] = {static_cast<std::uint32_t>(h >> 32), n};
     }
   }
 
   std::vector<Slot> slots_;
+  std::vector<Entry> entries_;
   std::string arena_;
-  std::size_t used_ = 0;
 };
 
 }  // namespace punb::vectorize
