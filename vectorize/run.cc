@@ -1,6 +1,8 @@
 #include "vectorize/run.h"
 
 #include <algorithm>
+#include <set>
+#include <string_view>
 
 #include "docfile/fatal.h"
 #include "vectorize/passes.h"
@@ -53,11 +55,10 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
   for (std::uint32_t i : written.skipped)
     log << "punb-vectorize: " << inputs[i].path
         << ": NUL bytes in the first 8 kB, not text: skipped\n";
-  std::vector<std::string> reported;  // a file given for two sets is read twice
+  std::set<std::string_view> reported;  // a file given for two sets is read twice
   for (const auto& [input, n] : written.replaced) {
     const std::string& path = inputs[input].path;
-    if (std::find(reported.begin(), reported.end(), path) != reported.end()) continue;
-    reported.push_back(path);
+    if (!reported.insert(path).second) continue;
     log << "punb-vectorize: " << path << ": " << n << " invalid UTF-8 sequence(s) replaced\n";
   }
 
