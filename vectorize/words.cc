@@ -16,6 +16,7 @@ namespace {
 enum Kind : unsigned char {
   kOther,
   kLetter,
+  kUpper,  // a capital letter, which folding lowers
   kDigit,
   kConnector,  // '_' (ExtendNumLet)
   kMidBoth,    // '.' and '\'': between two letters or between two digits
@@ -27,7 +28,7 @@ enum Kind : unsigned char {
 constexpr std::array<unsigned char, 256> make_kinds() {
   std::array<unsigned char, 256> k{};
   for (int c = 'a'; c <= 'z'; ++c) k[c] = kLetter;
-  for (int c = 'A'; c <= 'Z'; ++c) k[c] = kLetter;
+  for (int c = 'A'; c <= 'Z'; ++c) k[c] = kUpper;
   k['@'] = kLetter;
   for (int c = '0'; c <= '9'; ++c) k[c] = kDigit;
   k['_'] = kConnector;
@@ -42,6 +43,7 @@ constexpr std::array<unsigned char, 256> make_kinds() {
 constexpr std::array<unsigned char, 256> kKinds = make_kinds();
 
 bool is_word_part(unsigned char kind) { return kind >= kLetter && kind <= kConnector; }
+bool is_letter(unsigned char kind) { return kind == kLetter || kind == kUpper; }
 
 bool is_ascii(std::string_view s) {
   for (char c : s)
@@ -89,9 +91,9 @@ void WordSplitter::split(std::string_view text, WordSink& sink) {
       split_remembered(text.substr(from, i - from), sink);
       continue;
     }
-    for (const auto& [start, length] : piece_words_) {
-      const std::string_view word = text.substr(start, length);
-      sink.word(fold_ ? lower_ascii(word) : word);
+    for (const PieceWord& w : piece_words_) {
+      const std::string_view word = text.substr(w.start, w.length);
+      sink.word(fold_ && w.capitals ? lower_ascii(word) : word);
     }
   }
 }
@@ -179,10 +181,12 @@ bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_
     }
     const std::size_t start = i++;
     bool letters_or_digits = last != kConnector;
+    bool capitals = last == kUpper;
     while (i < n) {
       const unsigned char kind = kKinds[s[i]];
       if (is_word_part(kind)) {
         letters_or_digits |= kind != kConnector;
+        capitals |= kind == kUpper;
         last = kind;
         ++i;
         continue;
@@ -190,7 +194,8 @@ bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_
       if ((kind == kMidBoth || kind == kMidNumber) && i + 1 < n) {
         const unsigned char next = kKinds[s[i + 1]];
         if ((last == kDigit && next == kDigit) ||
-            (kind == kMidBoth && last == kLetter && next == kLetter)) {
+            (kind == kMidBoth && is_letter(last) && is_letter(next))) {
+          capitals |= next == kUpper;
           last = next;
           i += 2;
           continue;
@@ -198,7 +203,7 @@ bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_
       }
       break;
     }
-    if (letters_or_digits || i - start > 1) piece_words_.emplace_back(start, i - start);
+    if (letters_or_digits || i - start > 1) piece_words_.push_back({start, i - start, capitals});
   }
   return true;
 }

@@ -61,8 +61,13 @@ class WordSplitter {
   UBreakIterator* breaker_ = nullptr;
   UText text_ = UTEXT_INITIALIZER;
   const UNormalizer2* casefold_ = nullptr;
-  std::vector<std::pair<std::size_t, std::size_t>> piece_words_;  // start, length
-  WordTable<std::uint32_t> remembered_;                           // piece -> its words in arena_
+  struct PieceWord {
+    std::size_t start;
+    std::size_t length;
+    bool capitals;
+  };
+  std::vector<PieceWord> piece_words_;
+  WordTable<std::uint32_t> remembered_;  // piece -> its words in arena_
   std::string arena_;
   std::string folded_;
   std::u16string utf16_;
