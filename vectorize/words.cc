@@ -180,12 +180,10 @@ bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_
       continue;
     }
     const std::size_t start = i++;
-    bool letters_or_digits = last != kConnector;
     bool capitals = last == kUpper;
     while (i < n) {
       const unsigned char kind = kKinds[s[i]];
       if (is_word_part(kind)) {
-        letters_or_digits |= kind != kConnector;
         capitals |= kind == kUpper;
         last = kind;
         ++i;
@@ -203,7 +201,7 @@ bool WordSplitter::ascii_words(const unsigned char* s, std::size_t n, std::size_
       }
       break;
     }
-    if (letters_or_digits || i - start > 1) piece_words_.push_back({start, i - start, capitals});
+    if (i - start > 1 || last != kConnector) piece_words_.push_back({start, i - start, capitals});
   }
   return true;
 }

@@ -167,7 +167,9 @@ TEST(Vectorize, SkipsFilesThatAreNotTextAndReportsBadBytes) {
   const TempDir dir;
   mkdir(dir.path("p").c_str(), 0755);
   mkdir(dir.path("p/sub").c_str(), 0755);
-  dir.write("p/b", "bee\n");
+  std::string bees;  // a document longer than what is read at a time
+  for (int i = 0; i < 30000; ++i) bees += "bee ";
+  dir.write("p/b", bees + "\n");
   dir.write("p/sub/a",
             "ant\xff"
             "eater");
@@ -182,6 +184,7 @@ TEST(Vectorize, SkipsFilesThatAreNotTextAndReportsBadBytes) {
   EXPECT_NE(r.err.find("p/sub/a: 1 invalid UTF-8"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(" u: 1 invalid UTF-8"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("skipped files: 1"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.read("s.pos").substr(0, 10), "2:30000\n1:");
   EXPECT_EQ(vocabulary_words(dir.read("s.vocab")),
             (std::vector<std::string>{"ant", "bee", "eater"}));
 }

@@ -56,6 +56,14 @@ TEST(WordSplitter, SegmentsAndFoldsLikeTheLanguageExpects) {
   for (const Case& c : cases) EXPECT_EQ(words_of(c.text), c.folded) << c.text;
 }
 
+TEST(WordSplitter, WordsEndWhereTheTextEnds) {
+  const std::string buffer = "one 1.5x.y 2";  // a document followed by more text
+  const std::string_view text(buffer);
+  EXPECT_EQ(words_of(text.substr(0, 6)), (Words{"one", "1"}));
+  EXPECT_EQ(words_of(text.substr(0, 9)), (Words{"one", "1.5x"}));
+  EXPECT_EQ(words_of(text.substr(0, 10)), (Words{"one", "1.5x.y"}));
+}
+
 TEST(WordSplitter, NoFoldKeepsTheWordsAsWritten) {
   EXPECT_EQ(words_of("Stra\u00dfe \uff21BC Don't", false),
             (Words{"Stra\u00dfe", "\uff21BC", "Don't"}));
