@@ -81,6 +81,9 @@ TEST(Vectorize, LinesHoldSortedPairsOfTheVocabularyIndices) {
   EXPECT_EQ(dir.read("s.unlabel"), "1:1 4:1\n");
   EXPECT_EQ(dir.read("s.test"), "1 4:2\n1\n");  // test words never enter the vocabulary
   EXPECT_EQ(dir.read("s.pos.ids"), "pos:1\npos:2\npos:3\n");
+  EXPECT_NE(r.err.find("kept / not in the vocabulary: positive 7 / 0 unlabeled 2 / 0 test 2 / 2"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST(Vectorize, TestDocumentsNeverShapeTheVocabulary) {
