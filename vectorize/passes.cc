@@ -105,6 +105,40 @@ void run_threads(int threads, Work&& work, OnFailure&& on_failure) {
   if (first) std::rethrow_exception(first);
 }
 
+// Words waiting to be looked up: the slot of each is prefetched as it comes, so that a run of
+// lookups overlaps their cache misses instead of waiting for each in turn.
+class LookupQueue {
+ public:
+  template <class Table>
+  void push(std::string_view word, const Table& table) {
+    const std::uint64_t h = Table::hash(word);
+    table.prefetch(h);
+    waiting_[size_++] = {bytes_.size(), word.size(), h};
+    bytes_.append(word);
+  }
+  bool full() const { return size_ == kDepth; }
+
+  // Calls f(word, hash) for each waiting word, in the order they came.
+  template <class F>
+  void drain(F&& f) {
+    for (std::size_t i = 0; i < size_; ++i)
+      f(std::string_view(bytes_).substr(waiting_[i].offset, waiting_[i].length), waiting_[i].hash);
+    size_ = 0;
+    bytes_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kDepth = 16;
+  struct Waiting {
+    std::size_t offset;
+    std::size_t length;
+    std::uint64_t hash;
+  };
+  std::array<Waiting, kDepth> waiting_;
+  std::size_t size_ = 0;
+  std::string bytes_;
+};
+
 struct Tally {
   std::uint64_t documents = 0;
   std::uint64_t occurrences = 0;
@@ -115,19 +149,29 @@ class TrainingCounter final : public WordSink {
  public:
   explicit TrainingCounter(const WordFilter& filter) : filter_(filter) {}
 
-  void begin_document() { ++document_; }
+  void begin_document() {
+    flush();
+    ++document_;
+  }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
-    Tally& t = table_[w];
-    ++t.occurrences;
-    if (t.last_document != document_) {
-      t.last_document = document_;
-      ++t.documents;
-    }
+    queue_.push(w, table_);
+    if (queue_.full()) flush();
+  }
+  void flush() {
+    queue_.drain([&](std::string_view w, std::uint64_t h) {
+      Tally& t = table_.at(w, h);
+      ++t.occurrences;
+      if (t.last_document != document_) {
+        t.last_document = document_;
+        ++t.documents;
+      }
+    });
   }
   WordTable<Tally>& table() { return table_; }
 
  private:
+  LookupQueue queue_;
   const WordFilter& filter_;
   WordTable<Tally> table_;
   std::uint64_t document_ = 0;
@@ -142,17 +186,24 @@ class DocumentEncoder final : public WordSink {
 
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
-    const std::uint32_t* i = index_.find(w);
-    if (!i) {
-      ++out_of_vocabulary_;
-      return;
-    }
-    ++occurrences_;
-    if (counts_[*i]++ == 0) touched_.push_back(*i);
+    queue_.push(w, index_);
+    if (queue_.full()) flush();
+  }
+  void flush() {
+    queue_.drain([&](std::string_view w, std::uint64_t h) {
+      const std::uint32_t* i = index_.find(w, h);
+      if (!i) {
+        ++out_of_vocabulary_;
+        return;
+      }
+      ++occurrences_;
+      if (counts_[*i]++ == 0) touched_.push_back(*i);
+    });
   }
 
   // Appends the document's line, led by `label` unless it is 0, and starts the next document.
   void finish(int label, std::string& out) {
+    flush();
     if (label != 0) out += label > 0 ? "1" : "-1";
     std::sort(touched_.begin(), touched_.end());
     bool first = label == 0;
@@ -175,6 +226,7 @@ class DocumentEncoder final : public WordSink {
  private:
   const WordTable<std::uint32_t>& index_;
   const WordFilter& filter_;
+  LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
   std::vector<std::uint32_t> touched_;
   std::uint64_t occurrences_ = 0;
@@ -273,6 +325,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
             ++documents[t][set_number(inputs[d.input].set)];
           }
         }
+        counters[t]->flush();
       },
       [&] { reader.stop(); });
 

@@ -58,7 +58,7 @@ struct SetTotals {
 struct WrittenSets {
   std::array<SetTotals, kSets> sets{};
   std::map<std::uint32_t, std::uint64_t> replaced;  // input -> ill-formed sequences met
-  std::vector<std::uint32_t> skipped;                             // inputs that are not text
+  std::vector<std::uint32_t> skipped;               // inputs that are not text
   std::uint64_t bytes = 0;
 };
 

@@ -17,18 +17,18 @@ class WordTable {
  public:
   WordTable() : slots_(kInitialSlots) {}
 
-  const Value* find(std::string_view word) const {
-    const std::uint64_t h = hash(word);
+  const Value* find(std::string_view word) const { return find(word, hash(word)); }
+  Value& operator[](std::string_view word) { return at(word, hash(word)); }
+
+  // The same with the word's hash(), for callers that prefetch().
+  const Value* find(std::string_view word, std::uint64_t h) const {
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::size_t i = h & mask(); slots_[i].entry != 0; i = (i + 1) & mask())
       if (slots_[i].tag == tag && holds(entries_[slots_[i].entry - 1], word))
         return &entries_[slots_[i].entry - 1].value;
     return nullptr;
   }
-
-  // The word's value, value-initialised when the word is new.
-  Value& operator[](std::string_view word) {
-    const std::uint64_t h = hash(word);
+  Value& at(std::string_view word, std::uint64_t h) {
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t i = h & mask();
     for (; slots_[i].entry != 0; i = (i + 1) & mask())
@@ -36,7 +36,7 @@ class WordTable {
         return entries_[slots_[i].entry - 1].value;
     if ((entries_.size() + 1) * 2 > slots_.size()) {
       grow();
-      return (*this)[word];
+      return at(word, h);
     }
     entries_.push_back({arena_.size(), static_cast<std::uint32_t>(word.size()), Value{}});
     arena_.append(word);
@@ -44,7 +44,21 @@ class WordTable {
     return entries_.back().value;
   }
 
+  // Starts loading the slot a word of this hash is looked up in.
+  void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & mask()]); }
+
   std::size_t size() const { return entries_.size(); }
+
+  static std::uint64_t hash(std::string_view word) {
+    const char* p = word.data();
+    std::size_t n = word.size();
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ n;
+    for (; n > 8; p += 8, n -= 8) h = mix(h, load8(p));
+    h = mix(h, tail(p, n));
+    h ^= h >> 29;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    return h ^ (h >> 32);
+  }
 
   // In the order the words came in.
   template <class F>
@@ -84,16 +98,6 @@ class WordTable {
   }
   static std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
     h = (h ^ v) * 0xff51afd7ed558ccdull;
-    return h ^ (h >> 32);
-  }
-  static std::uint64_t hash(std::string_view word) {
-    const char* p = word.data();
-    std::size_t n = word.size();
-    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ n;
-    for (; n > 8; p += 8, n -= 8) h = mix(h, load8(p));
-    h = mix(h, tail(p, n));
-    h ^= h >> 29;
-    h *= 0xc4ceb9fe1a85ec53ull;
     return h ^ (h >> 32);
   }
   static bool same_bytes(const char* a, const char* b, std::size_t n) {
