@@ -119,8 +119,9 @@ class LookupQueue {
   bool full() const { return size_ == kDepth; }
 
   // Calls f(word, hash) for each waiting word, in the order they came.
-  template <class F>
-  void drain(F&& f) {
+  template <class Table, class F>
+  void drain(const Table& table, F&& f) {
+    for (std::size_t i = 0; i < size_; ++i) table.prefetch_entry(waiting_[i].hash);
     for (std::size_t i = 0; i < size_; ++i)
       f(std::string_view(bytes_).substr(waiting_[i].offset, waiting_[i].length), waiting_[i].hash);
     size_ = 0;
@@ -159,7 +160,7 @@ class TrainingCounter final : public WordSink {
     if (queue_.full()) flush();
   }
   void flush() {
-    queue_.drain([&](std::string_view w, std::uint64_t h) {
+    queue_.drain(table_, [&](std::string_view w, std::uint64_t h) {
       Tally& t = table_.at(w, h);
       ++t.occurrences;
       if (t.last_document != document_) {
@@ -190,7 +191,7 @@ class DocumentEncoder final : public WordSink {
     if (queue_.full()) flush();
   }
   void flush() {
-    queue_.drain([&](std::string_view w, std::uint64_t h) {
+    queue_.drain(index_, [&](std::string_view w, std::uint64_t h) {
       const std::uint32_t* i = index_.find(w, h);
       if (!i) {
         ++out_of_vocabulary_;

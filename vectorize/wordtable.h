@@ -44,8 +44,13 @@ class WordTable {
     return entries_.back().value;
   }
 
-  // Starts loading the slot a word of this hash is looked up in.
+  // Starts loading the slot a word of this hash is looked up in; with the slot at hand, the
+  // entry it names.
   void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & mask()]); }
+  void prefetch_entry(std::uint64_t h) const {
+    const Slot& s = slots_[h & mask()];
+    if (s.entry != 0) __builtin_prefetch(&entries_[s.entry - 1]);
+  }
 
   std::size_t size() const { return entries_.size(); }
 
