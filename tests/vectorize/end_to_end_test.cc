@@ -12,7 +12,7 @@ namespace punb::test {
 namespace {
 
 RunResult vectorize(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in(dir, VECTORIZE_BINARY, args);
+  return run_in_directory(dir.root(), VECTORIZE_BINARY, args);
 }
 
 const std::vector<std::string> kExample = {
