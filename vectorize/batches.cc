@@ -1,0 +1,122 @@
+#include "vectorize/batches.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "docfile/fatal.h"
+
+namespace punb::vectorize {
+
+namespace {
+
+constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+constexpr std::size_t kTextProbe = 8192;  // a NUL byte in this much of a file: not text
+// ICU's break iterator counts in 32-bit offsets.
+constexpr std::size_t kMaxDocument = std::numeric_limits<std::int32_t>::max();
+
+constexpr const char* kUnreadable = "can not read input";
+
+}  // namespace
+
+BatchReader::BatchReader(const std::vector<InputFile>& inputs, std::size_t count)
+    : inputs_(inputs),
+      count_(count),
+      buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+
+BatchReader::~BatchReader() { close_current(); }
+
+void BatchReader::close_current() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void BatchReader::read_more() {
+  if (begin_ == end_) begin_ = end_ = 0;
+  ssize_t n;
+  do n = read(fd_, buffer_.get() + end_, kBufferSize - end_);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) throw Fatal(kUnreadable, inputs_[current_].path + ": " + std::strerror(errno));
+  if (n == 0) eof_ = true;
+  end_ += static_cast<std::size_t>(n);
+  bytes_ += static_cast<std::uint64_t>(n);
+}
+
+bool BatchReader::open_next() {
+  while (next_input_ < count_) {
+    current_ = static_cast<std::uint32_t>(next_input_++);
+    const std::string& path = inputs_[current_].path;
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw Fatal(kUnreadable, path + ": " + std::strerror(errno));
+    begin_ = end_ = 0;
+    eof_ = false;
+    line_ = 0;
+    while (end_ < kTextProbe && !eof_) read_more();
+    if (std::memchr(buffer_.get(), '\0', std::min(end_, kTextProbe)) == nullptr) return true;
+    skipped_.push_back(current_);
+    close_current();
+  }
+  return false;
+}
+
+bool BatchReader::append_line(std::string& text) {
+  bool any = false;
+  for (;;) {
+    if (begin_ < end_) {
+      any = true;
+      const char* from = buffer_.get() + begin_;
+      const auto* newline = static_cast<const char*>(std::memchr(from, '\n', end_ - begin_));
+      if (newline) {
+        text.append(from, newline);
+        begin_ = static_cast<std::size_t>(newline - buffer_.get()) + 1;
+        return true;
+      }
+      text.append(from, end_ - begin_);
+      begin_ = end_;
+    }
+    if (eof_) return any;
+    read_more();
+  }
+}
+
+void BatchReader::append_rest(std::string& text) {
+  for (;;) {
+    text.append(buffer_.get() + begin_, end_ - begin_);
+    begin_ = end_;
+    if (eof_) return;
+    read_more();
+  }
+}
+
+bool BatchReader::next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) {
+  batch.text.clear();
+  batch.documents.clear();
+  while (batch.text.size() < target_bytes && batch.documents.size() < max_documents) {
+    if (fd_ < 0 && !open_next()) break;
+    const InputFile& input = inputs_[current_];
+    const std::size_t start = batch.text.size();
+    if (input.whole_document) {
+      append_rest(batch.text);
+      close_current();
+    } else if (!append_line(batch.text)) {
+      close_current();
+      continue;
+    } else {
+      ++line_;
+    }
+    const std::size_t length = batch.text.size() - start;
+    if (length > kMaxDocument) {
+      throw Fatal(kUnreadable, input.path +
+                                   (input.whole_document ? "" : ":" + std::to_string(line_)) +
+                                   ": a document over 2 GiB");
+    }
+    batch.documents.push_back({start, length, current_, input.whole_document ? 0 : line_});
+    ++documents_;
+  }
+  return !batch.documents.empty();
+}
+
+}  // namespace punb::vectorize

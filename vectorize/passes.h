@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vectorize/sources.h"
+#include "vectorize/stopwords.h"
+#include "vectorize/vocabulary.h"
+
+namespace punb {
+class OutFile;
+}
+
+namespace punb::vectorize {
+
+// Which words count at all, whatever the vocabulary.
+struct WordFilter {
+  bool fold = true;
+  std::size_t min_length = 1;
+  const WordSet* stop_words = nullptr;
+
+  bool keeps(std::string_view word) const {
+    return (min_length <= 1 || code_points(word) >= min_length) &&
+           !(stop_words && stop_words->find(word));
+  }
+};
+
+inline constexpr std::size_t kSets = 3;
+inline std::size_t set_number(SetKind s) { return static_cast<std::size_t>(s); }
+
+struct TrainingWords {
+  std::vector<WordCount> words;
+  std::array<std::uint64_t, kSets> documents{};  // per set
+  std::uint64_t bytes = 0;
+};
+
+// First pass, over input files [0, training): every word's document frequency and count.
+TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
+                                   const WordFilter& filter, int threads);
+
+// Where a set's lines and their sources go.
+struct SetWriter {
+  OutFile* lines = nullptr;
+  OutFile* ids = nullptr;
+};
+
+struct SetTotals {
+  std::uint64_t documents = 0;
+  std::uint64_t positive = 0;     // test documents labelled 1
+  std::uint64_t occurrences = 0;  // of words in the vocabulary
+  std::uint64_t out_of_vocabulary = 0;
+};
+
+struct WrittenSets {
+  std::array<SetTotals, kSets> sets{};
+  std::map<std::uint32_t, std::uint64_t> replaced;  // input -> ill-formed sequences met
+  std::vector<std::uint32_t> skipped;               // inputs that are not text
+  std::uint64_t bytes = 0;
+};
+
+// Second pass, over all input files: each document as a line of `index:count` pairs in
+// increasing index order (test lines led by their label), and its source in the ids file.
+// Lines come out in input order whatever the number of threads.
+WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
+                       const Vocabulary& vocabulary, int threads,
+                       const std::array<SetWriter, kSets>& writers);
+
+}  // namespace punb::vectorize

@@ -1,0 +1,129 @@
+#include "vectorize/run.h"
+
+#include <algorithm>
+#include <set>
+#include <string_view>
+
+#include "docfile/fatal.h"
+#include "vectorize/passes.h"
+#include "vectorize/staged.h"
+#include "vectorize/stopwords.h"
+#include "vectorize/words.h"
+
+namespace punb::vectorize {
+
+namespace {
+
+constexpr const char* kSetExtension[kSets] = {".pos", ".unlabel", ".test"};
+constexpr const char* kSetName[kSets] = {"positive", "unlabeled", "test"};
+
+std::string paths_of(const Options& o, SetKind set) {
+  std::string paths;
+  for (const InputPath& p : o.inputs)
+    if (p.set == set) paths += (paths.empty() ? "" : ", ") + p.path;
+  return paths;
+}
+
+struct BuiltVocabulary {
+  Vocabulary vocabulary;
+  VocabularyCuts cuts;
+  std::uint64_t training_documents = 0;
+};
+
+BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
+                                 const WordFilter& filter) {
+  const auto training = static_cast<std::size_t>(
+      std::find_if(inputs.begin(), inputs.end(),
+                   [](const InputFile& f) { return f.set == SetKind::test; }) -
+      inputs.begin());
+  TrainingWords counted = count_training_words(inputs, training, filter, o.threads);
+  for (SetKind set : {SetKind::positive, SetKind::unlabeled}) {
+    if (counted.documents[set_number(set)] == 0) {
+      throw Fatal("empty training set", paths_of(o, set) + ": no documents for the " +
+                                            kSetName[set_number(set)] + " set");
+    }
+  }
+  BuiltVocabulary built;
+  built.training_documents = counted.documents[0] + counted.documents[1];
+  built.vocabulary =
+      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts);
+  return built;
+}
+
+void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltVocabulary& built,
+            const WrittenSets& written, std::ostream& log) {
+  for (std::uint32_t i : written.skipped)
+    log << "punb-vectorize: " << inputs[i].path
+        << ": NUL bytes in the first 8 kB, not text: skipped\n";
+  std::set<std::string_view> reported;  // a file given for two sets is read twice
+  for (const auto& [input, n] : written.replaced) {
+    const std::string& path = inputs[input].path;
+    if (!reported.insert(path).second) continue;
+    log << "punb-vectorize: " << path << ": " << n << " invalid UTF-8 sequence(s) replaced\n";
+  }
+
+  log << "punb-vectorize: documents:";
+  for (std::size_t s = 0; s < kSets; ++s) {
+    if (!o.has(static_cast<SetKind>(s))) continue;
+    const SetTotals& t = written.sets[s];
+    log << " " << kSetName[s] << " " << t.documents;
+    if (s == set_number(SetKind::test))
+      log << " (" << t.positive << " positive, " << t.documents - t.positive << " negative)";
+  }
+  log << "; " << written.bytes << " bytes read\n";
+  log << "punb-vectorize: vocabulary: " << built.vocabulary.size() << " words";
+  if (o.vocabulary_file.empty()) {
+    log << " of " << built.cuts.seen << " in " << built.training_documents
+        << " training documents; dropped " << built.cuts.too_rare << " below --min-df, "
+        << built.cuts.too_common << " above --max-df, " << built.cuts.over_cap
+        << " beyond --max-words\n";
+  } else {
+    log << " from " << o.vocabulary_file << "\n";
+  }
+  log << "punb-vectorize: word occurrences kept / not in the vocabulary:";
+  for (std::size_t s = 0; s < kSets; ++s) {
+    if (o.has(static_cast<SetKind>(s)))
+      log << " " << kSetName[s] << " " << written.sets[s].occurrences << " / "
+          << written.sets[s].out_of_vocabulary;
+  }
+  log << "\npunb-vectorize: skipped files: " << written.skipped.size() << "\n";
+  if (built.vocabulary.empty())
+    log << "punb-vectorize: warning: the vocabulary is empty, every line is without words\n";
+}
+
+}  // namespace
+
+void run(const Options& o, std::ostream& log) {
+  WordSplitter folder(o.words.fold);
+  WordSet stop_words;
+  WordFilter filter{o.words.fold, o.words.min_length, nullptr};
+  if (!o.words.stop_words.empty()) {
+    stop_words = load_stop_words(o.words.stop_words, folder);
+    filter.stop_words = &stop_words;
+  }
+
+  std::vector<std::string> warnings;
+  const std::vector<InputFile> inputs = list_inputs(o.inputs, warnings);
+  for (const std::string& w : warnings) log << "punb-vectorize: " << w << "\n";
+
+  BuiltVocabulary built;
+  if (o.vocabulary_file.empty())
+    built = build_vocabulary(o, inputs, filter);
+  else
+    built.vocabulary = read_vocabulary(o.vocabulary_file);
+
+  StagedFiles files;
+  std::array<SetWriter, kSets> writers;
+  for (std::size_t s = 0; s < kSets; ++s) {
+    if (!o.has(static_cast<SetKind>(s))) continue;
+    const std::string path = o.stem + kSetExtension[s];
+    writers[s].lines = &files.add(path);
+    writers[s].ids = &files.add(path + ".ids");
+  }
+  write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
+  const WrittenSets written = write_sets(inputs, filter, built.vocabulary, o.threads, writers);
+  files.commit();
+  report(o, inputs, built, written, log);
+}
+
+}  // namespace punb::vectorize

@@ -1,0 +1,105 @@
+#include "vectorize/sources.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "docfile/fatal.h"
+
+namespace punb::vectorize {
+
+namespace {
+
+constexpr const char* kUnreadable = "can not read input";
+
+[[noreturn]] void fail(const std::string& path, int err) {
+  throw Fatal(kUnreadable, path + ": " + std::strerror(err));
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+
+void walk(const std::string& dir, const std::string& relative, std::vector<std::string>& files) {
+  std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
+  if (!d) fail(dir, errno);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(d.get());
+    if (!entry) {
+      if (errno != 0) fail(dir, errno);
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string full = dir + "/" + name;
+    struct stat st;
+    if (lstat(full.c_str(), &st) != 0) fail(full, errno);
+    const bool link = S_ISLNK(st.st_mode);
+    if (link && stat(full.c_str(), &st) != 0) continue;  // a dangling link
+    if (S_ISDIR(st.st_mode)) {
+      if (!link) walk(full, relative + name + "/", files);
+    } else if (S_ISREG(st.st_mode)) {
+      files.push_back(relative + name);
+    }
+  }
+}
+
+std::string joined(const std::string& dir, const std::string& relative) {
+  return !dir.empty() && dir.back() == '/' ? dir + relative : dir + "/" + relative;
+}
+
+}  // namespace
+
+std::vector<InputFile> list_inputs(const std::vector<InputPath>& paths,
+                                   std::vector<std::string>& warnings) {
+  std::vector<InputFile> inputs;
+  for (const InputPath& p : paths) {
+    struct stat st;
+    if (stat(p.path.c_str(), &st) != 0) fail(p.path, errno);
+    if (!S_ISDIR(st.st_mode)) {
+      inputs.push_back({p.path, p.set, p.label, false});
+      continue;
+    }
+    std::vector<std::string> files;
+    walk(p.path, "", files);
+    std::sort(files.begin(), files.end());
+    for (const std::string& f : files) {
+      const std::string path = joined(p.path, f);
+      if (path.find_first_of("\n\r") != std::string::npos) {
+        warnings.push_back(path + ": a line break in the file name, skipped");
+        continue;
+      }
+      inputs.push_back({path, p.set, p.label, true});
+    }
+  }
+  return inputs;
+}
+
+std::string read_whole_file(const std::string& path, const char* message) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Fatal(message, path + ": " + std::strerror(errno));
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      close(fd);
+      throw Fatal(message, path + ": " + std::strerror(err));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return text;
+}
+
+}  // namespace punb::vectorize

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace punb::vectorize {
+
+enum class SetKind : std::uint8_t { positive, unlabeled, test };
+
+// A PATH of the command line and the set it feeds; `label` is 1 or -1 for the test set.
+struct InputPath {
+  std::string path;
+  SetKind set = SetKind::positive;
+  int label = 0;
+};
+
+// A file to read: one document when found in a directory, one document per line when named
+// on the command line.
+struct InputFile {
+  std::string path;  // as the ids file shows it
+  SetKind set = SetKind::positive;
+  int label = 0;
+  bool whole_document = false;
+};
+
+// The files of the given paths, in command-line order; a directory contributes every regular
+// file below it, in byte order of the path relative to it (symbolic links to files are read,
+// those to directories are not followed). A file name holding a line break cannot appear in an
+// ids file: it is left out and named in `warnings`. A path that cannot be read ends the run.
+std::vector<InputFile> list_inputs(const std::vector<InputPath>& paths,
+                                   std::vector<std::string>& warnings);
+
+// The whole content of a small file; a failure ends the run with `message` and the path.
+std::string read_whole_file(const std::string& path, const char* message);
+
+// Calls f(line, number) for each line of `text`, numbered from 1, without its line end (a
+// trailing carriage return is dropped too).
+template <class F>
+void for_each_line(std::string_view text, F&& f) {
+  std::size_t number = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    f(line, ++number);
+  }
+}
+
+}  // namespace punb::vectorize

@@ -1,0 +1,117 @@
+#include "vectorize/vocabulary.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "docfile/fatal.h"
+#include "docfile/outfile.h"
+#include "vectorize/sources.h"
+#include "vectorize/words.h"
+#include "vectorize/wordtable.h"
+
+namespace punb::vectorize {
+
+namespace {
+
+constexpr const char* kBadVocabulary = "vocabulary file does not parse";
+
+bool read_number(std::string_view text, std::uint64_t& value) {
+  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// Splits a line at tabs into exactly `n` fields.
+bool split_fields(std::string_view line, std::string_view* fields, int n) {
+  for (int i = 0; i < n - 1; ++i) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) return false;
+    fields[i] = line.substr(0, tab);
+    line.remove_prefix(tab + 1);
+  }
+  fields[n - 1] = line;
+  return line.find('\t') == std::string_view::npos;
+}
+
+}  // namespace
+
+Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t training_documents,
+                             const VocabularyLimits& limits, VocabularyCuts& cuts) {
+  cuts = {};
+  cuts.seen = words.size();
+  const double most = limits.max_share * static_cast<double>(training_documents);
+  std::erase_if(words, [&](const WordCount& w) {
+    if (w.documents < limits.min_documents) return ++cuts.too_rare, true;
+    if (static_cast<double>(w.documents) > most) return ++cuts.too_common, true;
+    return false;
+  });
+  std::sort(words.begin(), words.end(), [](const WordCount& a, const WordCount& b) {
+    return a.documents != b.documents ? a.documents > b.documents : a.word < b.word;
+  });
+  const std::size_t cap = std::min<std::size_t>(limits.max_words, kMaxIndex);
+  if (words.size() > cap) {
+    cuts.over_cap = words.size() - cap;
+    words.resize(cap);
+  }
+  Vocabulary vocabulary;
+  vocabulary.reserve(words.size());
+  for (auto& w : words) {
+    vocabulary.push_back({static_cast<std::uint32_t>(vocabulary.size() + 1), w.documents,
+                          w.occurrences, std::move(w.word)});
+  }
+  return vocabulary;
+}
+
+void write_vocabulary(const Vocabulary& vocabulary, OutFile& out) {
+  std::string line;
+  for (const VocabularyEntry& e : vocabulary) {
+    line = std::to_string(e.index);
+    line += '\t';
+    line += std::to_string(e.documents);
+    line += '\t';
+    line += std::to_string(e.occurrences);
+    line += '\t';
+    line += e.word;
+    line += '\n';
+    out.write(line);
+  }
+}
+
+Vocabulary read_vocabulary(const std::string& path) {
+  const std::string text = read_whole_file(path, kBadVocabulary);
+
+  Vocabulary vocabulary;
+  WordTable<char> words;
+  std::vector<bool> index_taken(kMaxIndex + 1);
+  for_each_line(text, [&](std::string_view line, std::size_t line_number) {
+    auto fail = [&](const std::string& what) -> Fatal {
+      return Fatal(kBadVocabulary, path + ":" + std::to_string(line_number) + ": " + what);
+    };
+    std::string_view f[4];
+    if (!split_fields(line, f, 4))
+      throw fail("expected index, document frequency, count and word, separated by tabs");
+    VocabularyEntry e;
+    std::uint64_t index = 0;
+    if (!read_number(f[0], index) || index < 1 || index > kMaxIndex)
+      throw fail("index '" + std::string(f[0]) + "' is not a number from 1 to 499999");
+    if (!read_number(f[1], e.documents) || !read_number(f[2], e.occurrences))
+      throw fail("document frequency and count must be numbers");
+    if (f[3].empty()) throw fail("empty word");
+    if (!well_formed_utf8(f[3])) throw fail("word is not valid UTF-8");
+    if (index_taken[index]) throw fail("index " + std::to_string(index) + " appears twice");
+    char& seen = words[f[3]];
+    if (seen) throw fail("word '" + std::string(f[3]) + "' appears twice");
+    seen = 1;
+    index_taken[index] = true;
+    e.index = static_cast<std::uint32_t>(index);
+    e.word = f[3];
+    vocabulary.push_back(std::move(e));
+  });
+  if (vocabulary.empty()) throw Fatal(kBadVocabulary, path + ": no words");
+  std::sort(vocabulary.begin(), vocabulary.end(),
+            [](const VocabularyEntry& a, const VocabularyEntry& b) { return a.index < b.index; });
+  return vocabulary;
+}
+
+}  // namespace punb::vectorize
