@@ -23,6 +23,8 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage = "usage: punb-report STEM [-o FILE.svg] [--tsv]\n";
 
 struct Options {
+  bool help = false;
+  bool version = false;
   std::string stem;
   std::string picture;  // STEM.report.svg unless -o names another file
   punb::report::TableStyle style = punb::report::TableStyle::aligned;
@@ -33,7 +35,10 @@ std::optional<Options> scan_options(const std::vector<std::string_view>& args) {
   Options o;
   std::optional<std::string> picture;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--tsv") {
+    if (args[i] == "--help" || args[i] == "--version") {
+      (args[i] == "--help" ? o.help : o.version) = true;
+      return o;
+    } else if (args[i] == "--tsv") {
       o.style = punb::report::TableStyle::tsv;
     } else if (args[i] == "-o") {
       if (i + 1 == args.size() || picture) return std::nullopt;
@@ -83,6 +88,10 @@ int main(int argc, char** argv) {
   if (!options) {
     std::cerr << kUsage;
     return kExitUsage;
+  }
+  if (options->help || options->version) {
+    std::cout << (options->help ? kUsage : "punb-report " PUNB_VERSION "\n");
+    return std::cout.flush() ? 0 : kExitFatal;
   }
   try {
     return report(*options);

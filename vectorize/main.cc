@@ -17,8 +17,8 @@ constexpr int kExitUsage = 2;
 int main(int argc, char** argv) {
   try {
     const auto options = punb::vectorize::parse_options({argv + 1, argv + argc});
-    if (options.help) {
-      std::cout << punb::vectorize::kUsage;
+    if (options.help || options.version) {
+      std::cout << (options.help ? punb::vectorize::kUsage : "punb-vectorize " PUNB_VERSION "\n");
       return std::cout.flush() ? 0 : kExitFatal;
     }
     punb::vectorize::run(options, std::cerr);

@@ -31,6 +31,7 @@ and STEM.test for the sets given, STEM.<set>.ids (the source of each line) and S
                            most 499999)
   -j N                     threads (default and 0: the CPUs this process may use)
   --help                   this text
+  --version                the version
 )";
 
 namespace {
@@ -138,6 +139,8 @@ Options parse_options(const std::vector<std::string>& args) {
       o.threads = whole_number<int>(name, value(), 0, kMaxThreads);
     } else if (name == "--help" || name == "-h") {
       o.help = true;
+    } else if (name == "--version") {
+      o.version = true;
     } else if (looks_like_option(name)) {
       throw UsageError("unknown option '" + name + "'");
     } else {
@@ -145,7 +148,7 @@ Options parse_options(const std::vector<std::string>& args) {
                        "or --test-neg");
     }
   }
-  if (o.help) return o;
+  if (o.help || o.version) return o;
   check_complete(o, limit_options);
   // Training files are read first, by both passes; each set keeps the order given.
   std::stable_sort(o.inputs.begin(), o.inputs.end(),

@@ -24,6 +24,7 @@ struct Options {
   VocabularyLimits limits;
   int threads = 0;  // -j; resolved to the default when 0
   bool help = false;
+  bool version = false;
 
   bool has(SetKind set) const {
     for (const InputPath& p : inputs)
