@@ -5,6 +5,7 @@
 #include <string>
 
 #include "docfile/fatal.h"
+#include "nb/testread.h"
 
 namespace punb {
 
@@ -44,6 +45,16 @@ char* format_probability_line(double p, char* out) {
       std::to_chars(out, out + kProbabilityLineMax - 1, p, std::chars_format::fixed, 16).ptr;
   *end++ = '\n';
   return end;
+}
+
+void append_probability_lines(std::span<const Posteriors> post, std::string& lines) {
+  std::size_t used = lines.size();
+  lines.resize(used + post.size() * kProbabilityLineMax);
+  for (const Posteriors& p : post) {
+    char* at = lines.data() + used;
+    used += static_cast<std::size_t>(format_probability_line(p.pos, at) - at);
+  }
+  lines.resize(used);
 }
 
 }  // namespace punb
