@@ -152,7 +152,7 @@ struct Pair {
 // clang-format off
 enum Odd {
   kNone, kMultiSpace, kLeading, kTrailing, kCrlf, kPlusLabel, kMinusOnePair, kFraction,
-  kIndexForm, kStopMarker, kEmpty, kZero, kRepeat, kNumOdd
+  kIndexForm, kStopMarker, kEmpty, kZero, kRepeat, kLargeCount, kNumOdd
 };
 // clang-format on
 
@@ -288,6 +288,10 @@ class Generator {
         p.insert(it + 1, {it->index, rng.Range(1, 3)});
         break;
       }
+      case kLargeCount:
+        // Counts around 2^13 and up to 2^31 - 1: a compact store must keep them all.
+        if (!p.empty()) at(0)->count = rng.Below(2) ? rng.Range(8189, 8193) : rng.Range(8194, INT32_MAX);
+        break;
       default:
         break;
     }

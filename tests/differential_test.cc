@@ -15,7 +15,7 @@ using test::TempDir;
 
 struct Corpus {
   const char* name;
-  std::vector<std::string> generator_args;
+  const char* generator_options;
 };
 
 struct Run {
@@ -25,17 +25,15 @@ struct Run {
 
 const Corpus kCorpora[] = {
     {"overlapping",
-     {"--pos", "300", "--unlabel", "1500", "--test", "300", "--vocab", "5000", "--words", "30",
-      "--overlap", "0.9", "--seed", "1"}},
+     "--pos 300 --unlabel 1500 --test 300 --vocab 5000 --words 30 --overlap 0.9 --seed 1"},
     {"odd_lines",
-     {"--pos", "250", "--unlabel", "900", "--test", "250", "--vocab", "3000", "--words", "20",
-      "--overlap", "0.9", "--odd", "0.3", "--seed", "5"}},
+     "--pos 250 --unlabel 900 --test 250 --vocab 3000 --words 20 --overlap 0.9 --odd 0.3 --seed 5"},
     {"steep_and_long",
-     {"--pos", "60", "--unlabel", "300", "--test", "80", "--vocab", "400000", "--words", "400",
-      "--zipf", "1.6", "--overlap", "0.7", "--seed", "9", "--random-order"}},
+     "--pos 60 --unlabel 300 --test 80 --vocab 400000 --words 400 --zipf 1.6 "
+     "--overlap 0.7 --seed 9 --random-order"},
     {"mostly_positive_unlabeled",
-     {"--pos", "200", "--unlabel", "600", "--test", "150", "--vocab", "2000", "--words", "15",
-      "--overlap", "0.95", "--unlabeled-pos-share", "0.8", "--odd", "0.1", "--seed", "3"}},
+     "--pos 200 --unlabel 600 --test 150 --vocab 2000 --words 15 "
+     "--overlap 0.95 --unlabeled-pos-share 0.8 --odd 0.1 --seed 3"},
 };
 
 const Run kRuns[] = {
@@ -71,15 +69,13 @@ TEST_P(Differential, SameBytes) {
   const auto& [corpus, run] = GetParam();
   TempDir ours;
   TempDir theirs;
-  std::vector<std::string> generate = {"--out", "c"};
-  generate.insert(generate.end(), corpus.generator_args.begin(), corpus.generator_args.end());
-  ASSERT_EQ(test::run_in(ours, GEN_CORPUS_BINARY, generate).status, 0);
-  ASSERT_EQ(test::run_in(theirs, GEN_CORPUS_BINARY, generate).status, 0);
+  test::generate_corpus(ours, "c", corpus.generator_options);
+  test::generate_corpus(theirs, "c", corpus.generator_options);
 
   std::vector<std::string> args = run.args;
   args.insert(args.end(), {"-f", "c"});
   const test::RunResult a = test::run_punb(ours, args);
-  const test::RunResult b = test::run_in(theirs, BASELINE_BINARY, args);
+  const test::RunResult b = test::run_in_directory(theirs.root(), BASELINE_BINARY, args);
   ASSERT_EQ(a.status, 0) << a.out << a.err;
   EXPECT_TRUE(same_text("standard output", a.out, b.out));
   for (const char* f :
