@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -89,11 +90,18 @@ PieceOutcome parse_piece(Piece piece, bool test_lines, Begin&& begin, Sink&& sin
   return out;
 }
 
-// Pieces per window and bytes per piece: a window keeps every thread busy twice over.
+// Pieces per window and bytes per piece: a window keeps every thread busy twice over, and a small
+// file still comes in several pieces, so that every thread has some.
 inline std::size_t pieces_per_window(const WorkerPool& pool) {
   return pool.size() == 1 ? 1 : 2 * std::size_t{pool.size()};
 }
 inline constexpr std::size_t kPieceBytes = std::size_t{1} << 19;
+inline std::size_t piece_bytes_for(std::int64_t file_size, const WorkerPool& pool) {
+  constexpr std::size_t kSmallest = 64;
+  if (file_size < 0 || pool.size() == 1) return kPieceBytes;
+  const std::size_t share = static_cast<std::size_t>(file_size) / (4 * std::size_t{pool.size()});
+  return std::clamp(share, kSmallest, kPieceBytes);
+}
 
 // Ends the run for a parse fault at `line` of `path`.
 [[noreturn]] void fail_at_line(const std::string& path, std::int64_t line, const char* fail_message,
@@ -103,13 +111,15 @@ void warn_dropped_tab(const std::string& path, std::int64_t line);
 
 // Reads a whole document file with the pool: parse(k, piece, worker) parses window slot k and
 // returns its outcome; hand_over(k, outcome) then takes the slots on the calling thread in file
-// order. The first fault in file order ends the run after its piece was handed over, with its
-// exact line number; the tab warning comes once, for the first such line in file order before
-// any fault. Returns the number of lines.
+// order. Pieces are `piece_bytes` long, or sized to the file and the pool when that is 0. The first
+// fault in file order ends the run after its piece was handed over, with its exact line number; the
+// tab warning comes once, for the first such line in file order before any fault. Returns the
+// number of lines.
 template <class Parse, class HandOver>
 std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOver&& hand_over,
-                        std::size_t piece_bytes = kPieceBytes) {
+                        std::size_t piece_bytes = 0) {
   const std::size_t window = pieces_per_window(pool);
+  if (piece_bytes == 0) piece_bytes = piece_bytes_for(in.file_size(), pool);
   std::vector<PieceOutcome> outcomes(window);
   std::int64_t lines = 0;
   bool warned = false;
@@ -139,6 +149,6 @@ class DocStore;
 // Reads a training file into `docs` with the pool, every pair with an index of 0 or more kept, a
 // document per line; returns the number of lines.
 std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& docs,
-                                 std::size_t piece_bytes = kPieceBytes);
+                                 std::size_t piece_bytes = 0);
 
 }  // namespace punb

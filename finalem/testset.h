@@ -25,7 +25,7 @@ class TestSet {
     if (!loaded_) {
       read_and_score_test_set(path_, mask_, table, pool, &docs_, take);
       every_ = docs_.all();
-      blocks_ = cut_into_blocks(docs_, every_, kScoreBlockWords);
+      blocks_ = cut_into_blocks(docs_, every_, pool, kScoreBlockWords);
       scored_.resize(blocks_.size());
       loaded_ = true;
       return;

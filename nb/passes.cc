@@ -5,7 +5,10 @@
 namespace punb {
 
 std::vector<Block> cut_into_blocks(const DocStore& docs, const DocStore::Selection& selection,
-                                   std::size_t words, std::size_t max_docs) {
+                                   const WorkerPool& pool, std::size_t words,
+                                   std::size_t max_docs) {
+  max_docs = std::min(max_docs,
+                      std::max<std::size_t>(1, selection.size() / (4 * std::size_t{pool.size()})));
   std::vector<Block> blocks;
   std::size_t begin = 0;
   std::size_t filled = 0;
@@ -36,7 +39,7 @@ void score_selection(const DocStore& docs, const DocStore::Selection& selection,
     score_block({0, selection.size()});
     return;
   }
-  const std::vector<Block> blocks = cut_into_blocks(docs, selection, kScoreBlockWords);
+  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kScoreBlockWords);
   pool.run(blocks.size(), [&](std::size_t k, unsigned) { score_block(blocks[k]); });
 }
 
@@ -78,7 +81,7 @@ void count_documents(const DocStore& docs, const DocStore::Selection* selection,
     return;
   }
   CountShares shares(table.size(), mask != nullptr, pool);
-  const std::vector<Block> blocks = cut_into_blocks(docs, *selection, kScoreBlockWords);
+  const std::vector<Block> blocks = cut_into_blocks(docs, *selection, pool, kScoreBlockWords);
   pool.run(blocks.size(), [&](std::size_t k, unsigned worker) {
     count_block(docs, *selection, blocks[k], shares.table(worker, table.data()),
                 shares.mask(worker, mask), lowest);

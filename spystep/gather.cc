@@ -136,7 +136,7 @@ void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Sele
   // window before is gathered, in document order, by one thread per range of word indices (with
   // a single range, straight from the documents).
   post.resize(selection.size());
-  const std::vector<Block> blocks = cut_into_blocks(docs, selection, kBlockWords, kBlockDocs);
+  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
   const std::size_t window = 2 * std::size_t{pool.size()};
   const std::size_t windows = (blocks.size() + window - 1) / window;
   const unsigned range_count = ranges.count;
