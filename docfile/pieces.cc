@@ -96,10 +96,13 @@ std::size_t PieceReader::read_window(std::size_t count, std::size_t bytes) {
 std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& docs,
                                  std::size_t piece_bytes) {
   docs.reserve_for_text(in.file_size());
-  std::vector<DocStore> slots(pieces_per_window(pool));
+  // One thread parses straight into the store; several into stores of their own, appended in
+  // file order.
+  const bool direct = pool.size() == 1;
+  std::vector<DocStore> slots(direct ? 0 : pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
-    DocStore& s = slots[k];
-    s.clear();
+    DocStore& s = direct ? docs : slots[k];
+    if (!direct) s.clear();
     const PieceOutcome outcome = parse_piece(
         piece, false, [&] { s.begin_document(); },
         [&](std::int32_t index, std::int32_t count) { s.add_pair(index, count); },
@@ -109,7 +112,10 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
     return outcome;
   };
   return parse_file(
-      in, pool, parse, [&](std::size_t k, const PieceOutcome&) { docs.append(slots[k]); },
+      in, pool, parse,
+      [&](std::size_t k, const PieceOutcome&) {
+        if (!direct) docs.append(slots[k]);
+      },
       piece_bytes);
 }
 

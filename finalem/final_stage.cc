@@ -135,14 +135,14 @@ std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda
     ClassifierSelection selection;
     const SecondStage stage = build_second_stage_model(spy, split, lambda, pool);
     Model model = stage.model;
-    ScoreTable table(model, spy.mask, spy.vocab);
+    ScoreTable table(model, spy.mask, spy.vocab, &pool);
     selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
     test_pass(test, table, pool, log, kFirstClassifierHeader,
               "\n" + std::string(kFirstClassifierHeader));
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
       em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, post);
-      table.rebuild(model, spy.mask, spy.vocab);
+      table.rebuild(model, spy.mask, spy.vocab, &pool);
       selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
       const std::string header = iteration_header(t);
       test_pass(test, table, pool, log, header, "\n" + header);

@@ -124,7 +124,7 @@ int naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool)
   model.pos = used_counts(pos, vocab);
   smooth_word_counts(model.neg, lambda, vocab);
   smooth_word_counts(model.pos, lambda, vocab);
-  const ScoreTable table(model, mask, vocab);
+  const ScoreTable table(model, mask, vocab, &pool);
 
   EvaluationCounters counters;
   read_and_score_test_set(files.test, mask, table, pool, nullptr, [&](const ScoredTests& s) {

@@ -133,7 +133,7 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
                     const PositiveSplit& positives, const std::vector<double>& base_pos,
                     const DocStore::Selection& every_unlabeled, SpyStepResult& s, Model& model,
                     WorkerPool& pool) {
-  const ScoreTable table(model, s.mask, s.vocab);
+  const ScoreTable table(model, s.mask, s.vocab, &pool);
   WeightedCounts counts(s.vocab);
 
   std::vector<double> spy_neg;
