@@ -2,10 +2,17 @@
 
 #include <sched.h>
 
+#include <system_error>
+
 namespace punb {
 
 WorkerPool::WorkerPool(unsigned threads) {
-  for (unsigned w = 1; w < threads; ++w) workers_.emplace_back([this, w] { work(w); });
+  // A system that grants fewer threads than asked only makes the run slower: results never
+  // depend on the number of threads.
+  try {
+    for (unsigned w = 1; w < threads; ++w) workers_.emplace_back([this, w] { work(w); });
+  } catch (const std::system_error&) {
+  }
 }
 
 WorkerPool::~WorkerPool() {
