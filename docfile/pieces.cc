@@ -50,12 +50,12 @@ std::size_t PieceReader::read_more(ByteBuffer& into, std::size_t used) {
 
 // Fills piece k with the carried bytes and more, up to the last line end; returns false when
 // the file has nothing left.
-bool PieceReader::read_piece(std::size_t k, std::size_t bytes) {
-  if (pieces_.size() <= k) {
-    pieces_.emplace_back(bytes + kLineSlack);
-    sizes_.push_back(0);
+bool PieceReader::read_piece(int bank, std::size_t k, std::size_t bytes) {
+  if (pieces_[bank].size() <= k) {
+    pieces_[bank].emplace_back(bytes + kLineSlack);
+    sizes_[bank].push_back(0);
   }
-  ByteBuffer& buffer = pieces_[k];
+  ByteBuffer& buffer = pieces_[bank][k];
   if (buffer.size() < bytes + kLineSlack || buffer.size() < carried_ + kLineSlack) {
     buffer = ByteBuffer(std::max(bytes, carried_) + kLineSlack);
   }
@@ -72,13 +72,13 @@ bool PieceReader::read_piece(std::size_t k, std::size_t bytes) {
       if (carry_.size() < rest + kLineSlack) carry_ = ByteBuffer(rest + kLineSlack);
       std::memcpy(carry_.data(), buffer.data() + i, rest);
       carried_ = rest;
-      sizes_[k] = i;
+      sizes_[bank][k] = i;
       return true;
     }
     searched = used;
     if (eof_) {  // the last line, without a line end
       carried_ = 0;
-      sizes_[k] = used;
+      sizes_[bank][k] = used;
       return used > 0;
     }
     // One line longer than the piece: make room for all of it.
@@ -87,9 +87,9 @@ bool PieceReader::read_piece(std::size_t k, std::size_t bytes) {
   }
 }
 
-std::size_t PieceReader::read_window(std::size_t count, std::size_t bytes) {
+std::size_t PieceReader::read_window(int bank, std::size_t count, std::size_t bytes) {
   std::size_t n = 0;
-  while (n < count && read_piece(n, bytes)) ++n;
+  while (n < count && read_piece(bank, n, bytes)) ++n;
   return n;
 }
 

@@ -29,10 +29,11 @@ class PieceReader {
  public:
   PieceReader(std::string path, const char* fail_message);
 
-  // Reads up to `count` pieces of about `bytes` each (a longer line makes its piece longer);
-  // returns how many were read, 0 at the end of the file.
-  std::size_t read_window(std::size_t count, std::size_t bytes);
-  Piece piece(std::size_t k) { return {pieces_[k].data(), sizes_[k]}; }
+  // Reads up to `count` pieces of about `bytes` each (a longer line makes its piece longer) into
+  // one of two banks, so that one bank can be read while the other is parsed; returns how many
+  // were read, 0 at the end of the file.
+  std::size_t read_window(int bank, std::size_t count, std::size_t bytes);
+  Piece piece(int bank, std::size_t k) { return {pieces_[bank][k].data(), sizes_[bank][k]}; }
 
   const std::string& path() const { return path_; }
   const char* fail_message() const { return fail_message_; }
@@ -40,7 +41,7 @@ class PieceReader {
 
  private:
   std::size_t read_more(ByteBuffer& into, std::size_t used);
-  bool read_piece(std::size_t k, std::size_t bytes);
+  bool read_piece(int bank, std::size_t k, std::size_t bytes);
 
   std::string path_;
   const char* fail_message_;
@@ -49,8 +50,8 @@ class PieceReader {
   std::size_t carried_ = 0;
   bool eof_ = false;
   std::int64_t file_size_ = -1;
-  std::vector<ByteBuffer> pieces_;
-  std::vector<std::size_t> sizes_;
+  std::vector<ByteBuffer> pieces_[2];
+  std::vector<std::size_t> sizes_[2];
 };
 
 // What parsing a piece found.
@@ -123,11 +124,23 @@ std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOv
   std::vector<PieceOutcome> outcomes(window);
   std::int64_t lines = 0;
   bool warned = false;
-  for (;;) {
-    const std::size_t n = in.read_window(window, piece_bytes);
-    if (n == 0) return lines;
-    pool.run(n,
-             [&](std::size_t k, unsigned worker) { outcomes[k] = parse(k, in.piece(k), worker); });
+  // While the threads parse one window, one of them reads the next.
+  int bank = 0;
+  std::size_t n = in.read_window(bank, window, piece_bytes);
+  while (n > 0) {
+    std::size_t next = 0;
+    std::exception_ptr read_error;  // comes after every line of this window
+    pool.run(n + 1, [&](std::size_t i, unsigned worker) {
+      if (i == 0) {
+        try {
+          next = in.read_window(1 - bank, window, piece_bytes);
+        } catch (...) {
+          read_error = std::current_exception();
+        }
+        return;
+      }
+      outcomes[i - 1] = parse(i - 1, in.piece(bank, i - 1), worker);
+    });
     for (std::size_t k = 0; k < n; ++k) {
       const PieceOutcome& o = outcomes[k];
       hand_over(k, o);
@@ -141,7 +154,11 @@ std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOv
       }
       lines += o.lines;
     }
+    if (read_error) std::rethrow_exception(read_error);
+    bank = 1 - bank;
+    n = next;
   }
+  return lines;
 }
 
 class DocStore;
