@@ -101,6 +101,11 @@ void CountShares::add_into(std::span<double> table, std::uint8_t* mask, WorkerPo
   pool.run(spans, [&](std::size_t k, unsigned) {
     const std::size_t end = std::min(table.size(), (k + 1) * kSpan);
     for (Share& s : shares_) {
+      // A share with a mask touched only the spans where it marked something.
+      if (s.mask.size() > 0 && std::all_of(s.mask.data() + k * kSpan, s.mask.data() + end,
+                                           [](std::uint8_t m) { return m == 0; })) {
+        continue;
+      }
       for (std::size_t i = k * kSpan; i < end; ++i) {
         if (s.table[i] != 0.0) {
           table[i] += s.table[i];
