@@ -149,6 +149,9 @@ std::vector<Case> cases() {
     {"nb_negative_weight", false, {}, {"-l", "-1"}, kUsage, 2, "smoothing weight", no_files},
     {"nb_nan_weight", false, {}, {"-l", "nan"}, kUsage, 2, "smoothing weight", no_files},
     {"nb_weight_too_small_for_the_data", false, {}, {"-l", "5e-324"}, "degenerate model", 1, "word probability is 0", nb_empty_output},
+    // Index 2 is in no document: its probability underflows to 0, but is never scored.
+    {"nb_unseen_index_is_never_scored", false, both(replace("data.pos", "1:1 3:1\n"), replace("data.unlabel", "1:1 3:1\n")), {"-l", "5e-324"},
+     kUnchecked, 0, "", {{"data.output", 10}}},
 
     // Positive-unlabeled mode, in the order of its steps.
     {"kov_run_log_is_a_directory", true, directory("data.log"), {}, "can not read training set", 1, "data.log: Is a directory", {{"spy", kAbsent}}},
