@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <new>
@@ -6,6 +7,7 @@
 
 #include "app/options.h"
 #include "docfile/fatal.h"
+#include "docfile/workpool.h"
 #include "finalem/purun.h"
 #include "nb/nbrun.h"
 
@@ -17,12 +19,22 @@ constexpr int kExitUsage = 2;
 // The spy step always runs one round.
 constexpr int kSpyStepRounds = 1;
 
+// More threads than this gain nothing over the 8 to 64 CPUs of the machines punb runs on, and a
+// mistyped count must not ask the system for millions of threads.
+constexpr unsigned kMaxThreads = 256;
+
+unsigned thread_count(const punb::Options& o) {
+  if (o.threads == 0) return std::min(punb::available_cpus(), kMaxThreads);
+  return std::min(static_cast<unsigned>(o.threads), kMaxThreads);
+}
+
 int dispatch(const punb::Options& o) {
+  punb::WorkerPool pool(thread_count(o));
   if (o.mode == punb::Mode::naive_bayes) {
-    return punb::naive_bayes_mode_run(o.smoothing_weight, o.files);
+    return punb::naive_bayes_mode_run(o.smoothing_weight, o.files, pool);
   }
   return punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
-                                           kSpyStepRounds, o.files, o.iterations);
+                                           kSpyStepRounds, o.files, o.iterations, pool);
 }
 
 int usage_error(const punb::UsageError& e) {

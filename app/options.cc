@@ -9,17 +9,19 @@
 namespace punb {
 
 const char* const kUsageSynopsis =
-    "usage: punb -nb|-kov -f STEM [-l WEIGHT] [-s FRACTION] [-rt RATE] [-i ITERATIONS]\n"
+    "usage: punb -nb|-kov -f STEM [-l WEIGHT] [-s FRACTION] [-rt RATE] [-i ITERATIONS] "
+    "[-j THREADS]\n"
     "  -nb   naive Bayes mode         -kov  positive-unlabeled mode\n"
     "  -f    reads STEM.pos, STEM.unlabel, STEM.test; writes STEM.output (and STEM.log)\n"
     "  -l    smoothing weight, > 0 (default 0.1)\n"
     "  -s    spy fraction, 0..1 (default 0.15)\n"
     "  -rt   threshold rate, 0..1 (default 0.1)\n"
-    "  -i    EM iterations, >= 0 (default 8; 0 means the default)\n";
+    "  -i    EM iterations, >= 0 (default 8; 0 means the default)\n"
+    "  -j    threads, >= 0 (default: the CPUs the process may use; 0 means the default)\n";
 
 namespace {
 
-enum class Key { nb, kov, stem, lambda, spy, ignored, iterations, rate };
+enum class Key { nb, kov, stem, lambda, spy, ignored, iterations, rate, threads };
 
 struct OptionEntry {
   const char* text;
@@ -34,6 +36,7 @@ constexpr OptionEntry kOptions[] = {
     {"-kov", Key::kov, false},  {"-f", Key::stem, true},       {"-F", Key::stem, true},
     {"-l", Key::lambda, true},  {"-s", Key::spy, true},        {"-S", Key::spy, true},
     {"-e", Key::ignored, true}, {"-i", Key::iterations, true}, {"-rt", Key::rate, true},
+    {"-j", Key::threads, true},
 };
 
 const OptionEntry* match(const std::string& arg) {
@@ -79,6 +82,10 @@ void apply_defaults_and_check(Options& o) {
     throw UsageError("the iteration count must not be negative (got " +
                      std::to_string(o.iterations) + ")");
   }
+  if (o.threads < 0) {
+    throw UsageError("the thread count must not be negative (got " + std::to_string(o.threads) +
+                     ")");
+  }
   if (o.mode == Mode::none) throw UsageError("no mode given: -nb or -kov");
 }
 
@@ -110,6 +117,9 @@ Options scan_options(const std::vector<std::string>& args) {
         break;
       case Key::iterations:
         o.iterations = to_integer(value, "the iteration count");
+        break;
+      case Key::threads:
+        o.threads = to_integer(value, "the thread count");
         break;
       default:
         break;  // -e: read and ignored

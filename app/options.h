@@ -17,6 +17,7 @@ struct Options {
   double spy_fraction = 0.0;      // -s, -S
   double threshold_rate = 0.0;    // -rt
   std::int32_t iterations = 0;    // -i
+  std::int32_t threads = 0;       // -j; 0: as many as the process has CPUs
   std::string stem;               // -f, -F
   RunFiles files;
 };

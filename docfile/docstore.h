@@ -33,6 +33,7 @@ class DocStore {
   }
   void add_pair(std::int32_t index, std::int32_t count) {
     auto c = static_cast<std::uint32_t>(count);
+    count_sum_ += c;
     auto i = static_cast<std::uint32_t>(index);
     if (c < kCountEscape) {
       words_.push_back(i | c << kIndexBits);
@@ -52,6 +53,18 @@ class DocStore {
   }
 
   std::size_t size() const { return documents_; }
+  // The sum of all counts stored: while it stays below 2^53, whole-number sums of any of them
+  // are exact as doubles in any order.
+  std::uint64_t count_sum() const { return count_sum_; }
+
+  // Adds the documents of `other` after this store's, in their order.
+  void append(const DocStore& other) {
+    if (other.documents_ == 0) return;
+    header_ = words_.size() + other.header_;
+    words_.insert(words_.end(), other.words_.begin(), other.words_.end());
+    documents_ += other.documents_;
+    count_sum_ += other.count_sum_;
+  }
 
   // Reads the pair at `w` and moves past it.
   static void next_pair(const std::uint32_t*& w, std::uint32_t& index, std::uint32_t& count) {
@@ -107,6 +120,7 @@ class DocStore {
     words_.clear();
     header_ = 0;
     documents_ = 0;
+    count_sum_ = 0;
   }
 
   // Some of the documents, in store order: where each one's header word is, so that a pass
@@ -124,6 +138,17 @@ class DocStore {
     });
     return parts;
   }
+
+  // Every document, for passes that split the store into blocks.
+  Selection all() const {
+    Selection every;
+    every.reserve(documents_);
+    for_each([&](const Document& doc) { every.push_back(offset_of(doc)); });
+    return every;
+  }
+
+  // The number of words of the document at `offset`, header included.
+  std::size_t words_at(std::uint64_t offset) const { return 1 + (words_[offset] >> 1); }
 
   std::uint64_t offset_of(const Document& doc) const {
     return static_cast<std::uint64_t>(doc.begin_ - 1 - words_.data());
@@ -152,6 +177,7 @@ class DocStore {
   std::vector<std::uint32_t> words_;
   std::size_t header_ = 0;
   std::size_t documents_ = 0;
+  std::uint64_t count_sum_ = 0;
 };
 
 }  // namespace punb

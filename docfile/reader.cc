@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "docfile/fatal.h"
+#include "docfile/pieces.h"
 
 namespace punb {
 
@@ -82,31 +82,12 @@ void DocumentReader::fail_at_line(const std::string& what) const {
 }
 
 void DocumentReader::fail_at_line(const ParsedLine& parsed) const {
-  std::string where = path_ + ":" + std::to_string(line_number_) + ": ";
-  std::string value = std::to_string(parsed.value);
-  switch (parsed.fault) {
-    case LineFault::bad_label:
-      throw Fatal(kTestFormatError, where + "label " + value + " is neither 1 nor -1");
-    case LineFault::number_out_of_range:
-      throw Fatal("number out of range", where + "a number does not fit in 32 bits");
-    case LineFault::index_out_of_range:
-      throw Fatal("feature index out of range",
-                  where + "feature index " + value + " is outside 0..499999 (and is not -1)");
-    case LineFault::negative_count:
-      throw Fatal("negative count", where + "count " + value + " is negative");
-    case LineFault::nul_byte:
-      throw Fatal("NUL byte in input", where + "the line holds a NUL byte");
-    case LineFault::none:
-      break;
-  }
-  throw Fatal(fail_message_, where + "unreadable line");
+  punb::fail_at_line(path_, line_number_, fail_message_, parsed);
 }
 
 void DocumentParser::warn_tab() {
   warned_tab_ = true;
-  std::cerr << "punb: " << reader_.path() << ":" << reader_.line_number()
-            << ": warning: a tab does not separate pairs; text from the tab to the next space "
-               "is ignored (warned once per file)\n";
+  warn_dropped_tab(reader_.path(), reader_.line_number());
 }
 
 }  // namespace punb

@@ -4,6 +4,7 @@
 
 #include "docfile/fatal.h"
 #include "nb/metrics.h"
+#include "nb/passes.h"
 
 namespace punb {
 
@@ -23,14 +24,11 @@ struct SecondStage {
   Model model;
 };
 
-void add_unweighted(const DocStore::Document& doc, std::vector<double>& table) {
-  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
-    table[index] += static_cast<double>(count);
-  });
-}
+// Positive-unlabeled mode counts index 0 as a word.
+constexpr std::int32_t kLowestCountedIndex = 0;
 
 SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResult::Split& split,
-                                     double lambda) {
+                                     double lambda, WorkerPool& pool) {
   const auto reliable_negatives = static_cast<std::int64_t>(split.reliable.size());
   const std::size_t n = static_cast<std::size_t>(spy.vocab.largest) + 2;
   SecondStage stage;
@@ -39,21 +37,27 @@ SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResu
                                    static_cast<double>(reliable_negatives + spy.positives));
   m.pos.assign(n, 0.0);
   m.neg.assign(n, 0.0);
-  spy.positive_docs.for_each([&](const DocStore::Document& doc) { add_unweighted(doc, m.pos); });
+  // Whole counts: exact in any order while their sum stays below 2^53.
+  const std::uint64_t positive_sum = spy.positive_docs.count_sum();
+  const std::uint64_t unlabeled_sum = spy.unlabeled_docs.count_sum();
+  count_documents(spy.positive_docs, &spy.every_positive, m.pos, nullptr, kLowestCountedIndex,
+                  positive_sum < kExactWholeSum, pool);
   stage.raw_positive_counts = m.pos;
-  spy.unlabeled_docs.for_each_in(
-      split.reliable, [&](const DocStore::Document& doc) { add_unweighted(doc, m.neg); });
+  count_documents(spy.unlabeled_docs, &split.reliable, m.neg, nullptr, kLowestCountedIndex,
+                  unlabeled_sum < kExactWholeSum, pool);
   smooth_word_counts(m.neg, lambda, spy.vocab);
   smooth_word_counts(m.pos, lambda, spy.vocab);
   return stage;
 }
 
 // The share of positive documents that the model classifies as negative.
-double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table) {
+double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table, WorkerPool& pool,
+                          std::vector<Posteriors>& post) {
+  score_selection(spy.positive_docs, spy.every_positive, table, pool, post);
   std::int64_t misses = 0;
-  score_documents(spy.positive_docs, table, [&](const DocStore::Document&, const Posteriors& post) {
-    if (!post.positive()) ++misses;
-  });
+  for (const Posteriors& p : post) {
+    if (!p.positive()) ++misses;
+  }
   return static_cast<double>(misses) / static_cast<double>(spy.positives);
 }
 
@@ -62,17 +66,17 @@ double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table) {
 // new model replaces `model`.
 void em_iteration(const SpyStepResult& spy, const SpyStepResult::Split& split,
                   const ScoreTable& current, const std::vector<double>& raw_positive_counts,
-                  double lambda, WeightedCounts& counts, Model& model) {
+                  double lambda, WeightedCounts& counts, Model& model, WorkerPool& pool,
+                  std::vector<Posteriors>& post) {
   counts.clear();
   double sum_neg = 0.0;
   double sum_pos = 0.0;
   for (const DocStore::Selection* group : {&split.remaining, &split.reliable}) {
-    score_documents(spy.unlabeled_docs, *group, current,
-                    [&](const DocStore::Document& doc, const Posteriors& post) {
-                      counts.gather(doc, post);
-                      sum_neg += post.neg;
-                      sum_pos += post.pos;
-                    });
+    counts.score_and_gather(spy.unlabeled_docs, *group, current, spy.ranges, pool, post);
+    for (const Posteriors& p : post) {
+      sum_neg += p.neg;
+      sum_pos += p.pos;
+    }
   }
   const auto all = static_cast<double>(spy.positives + spy.unlabeled);
   model.priors.neg = sum_neg / all;
@@ -95,12 +99,15 @@ void ClassifierSelection::record(double positive_prior, double miss_rate) {
   ++entries_;
 }
 
-void test_pass(TestSet& test, const ScoreTable& table, OutFile& log, std::string_view log_header,
-               std::string_view console_header) {
+void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile& log,
+               std::string_view log_header, std::string_view console_header) {
   EvaluationCounters counters;
-  test.score_all(table, [&](std::int32_t label, const Posteriors& post) {
-    counters.count_label(label);
-    record_test_document(label, post, log, counters);
+  test.score_all(table, pool, [&](const ScoredTests& s) {
+    log.write(s.lines);
+    for (std::size_t j = 0; j < s.labels.size(); ++j) {
+      counters.count_label(s.labels[j]);
+      counters.count_decision(s.labels[j], s.post[j].positive());
+    }
   });
   const ReportLines lines = report_lines(counters);
   for (std::string_view text :
@@ -114,7 +121,9 @@ void test_pass(TestSet& test, const ScoreTable& table, OutFile& log, std::string
 }
 
 std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                             std::int32_t iterations, TestSet& test, OutFile& log) {
+                             std::int32_t iterations, TestSet& test, OutFile& log,
+                             WorkerPool& pool) {
+  std::vector<Posteriors> post;
   std::int64_t selected = 0;
   for (int round = 0; round < rounds; ++round) {
     const SpyStepResult::Split& split = spy.splits[static_cast<std::size_t>(round)];
@@ -124,18 +133,19 @@ std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda
                       std::to_string(round) + ", so the negative class would be empty");
     }
     ClassifierSelection selection;
-    const SecondStage stage = build_second_stage_model(spy, split, lambda);
+    const SecondStage stage = build_second_stage_model(spy, split, lambda, pool);
     Model model = stage.model;
-    ScoreTable table(model, spy.mask, spy.vocab);
-    selection.record(model.priors.pos, positive_miss_rate(spy, table));
-    test_pass(test, table, log, kFirstClassifierHeader, "\n" + std::string(kFirstClassifierHeader));
+    ScoreTable table(model, spy.mask, spy.vocab, &pool);
+    selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
+    test_pass(test, table, pool, log, kFirstClassifierHeader,
+              "\n" + std::string(kFirstClassifierHeader));
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
-      em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model);
-      table.rebuild(model, spy.mask, spy.vocab);
-      selection.record(model.priors.pos, positive_miss_rate(spy, table));
+      em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, post);
+      table.rebuild(model, spy.mask, spy.vocab, &pool);
+      selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
       const std::string header = iteration_header(t);
-      test_pass(test, table, log, header, "\n" + header);
+      test_pass(test, table, pool, log, header, "\n" + header);
     }
     if (selection.selected()) selected = *selection.selected();
   }

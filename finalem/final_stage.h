@@ -29,12 +29,13 @@ class ClassifierSelection {
 
 // Tests a model on the test set: one probability line per document and the result block go to
 // the run log, the header and the report lines to standard output.
-void test_pass(TestSet& test, const ScoreTable& table, OutFile& log, std::string_view log_header,
-               std::string_view console_header);
+void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile& log,
+               std::string_view log_header, std::string_view console_header);
 
 // Runs the final stage of every round (second-stage model, its test, the EM iterations with a
 // test after each) and returns the selected classifier index.
 std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                             std::int32_t iterations, TestSet& test, OutFile& log);
+                             std::int32_t iterations, TestSet& test, OutFile& log,
+                             WorkerPool& pool);
 
 }  // namespace punb

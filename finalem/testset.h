@@ -1,11 +1,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "docfile/docstore.h"
-#include "docfile/fatal.h"
-#include "docfile/reader.h"
+#include "docfile/workpool.h"
 #include "nb/model.h"
+#include "nb/passes.h"
 #include "nb/score.h"
 #include "nb/testread.h"
 
@@ -17,23 +18,42 @@ class TestSet {
  public:
   TestSet(std::string path, const VocabularyMask& mask) : path_(std::move(path)), mask_(mask) {}
 
-  // Calls f(label, posteriors) for every test document, in file order.
-  template <class F>
-  void score_all(const ScoreTable& table, F&& f) {
-    if (loaded_) {
-      score_documents(docs_, table, [&](const DocStore::Document& doc, const Posteriors& post) {
-        f(doc.tag() ? 1 : -1, post);
-      });
+  // Scores every test document and hands take(const ScoredTests&) the results in file order,
+  // a block of documents at a time.
+  template <class Take>
+  void score_all(const ScoreTable& table, WorkerPool& pool, Take&& take) {
+    if (!loaded_) {
+      read_and_score_test_set(path_, mask_, table, pool, &docs_, take);
+      every_ = docs_.all();
+      blocks_ = cut_into_blocks(docs_, every_, pool, kScoreBlockWords);
+      scored_.resize(blocks_.size());
+      loaded_ = true;
       return;
     }
-    read_and_score_test_set(path_, mask_, table, docs_, true, f);
-    loaded_ = true;
+    pool.run(blocks_.size(), [&](std::size_t k, unsigned) {
+      ScoredTests& s = scored_[k];
+      s.clear();
+      for (std::size_t j = blocks_[k].begin; j < blocks_[k].end; ++j) {
+        s.labels.push_back(docs_.document_at(every_[j]).tag() ? 1 : -1);
+      }
+      score_in_lanes(
+          [&](auto&& visit) {
+            for (std::size_t j = blocks_[k].begin; j < blocks_[k].end; ++j)
+              visit(docs_.document_at(every_[j]));
+          },
+          table, [&](const DocStore::Document&, const Posteriors& p) { s.post.push_back(p); });
+      append_probability_lines(s.post, s.lines);
+    });
+    for (const ScoredTests& s : scored_) take(s);
   }
 
  private:
   std::string path_;
   const VocabularyMask& mask_;
   DocStore docs_;
+  DocStore::Selection every_;
+  std::vector<Block> blocks_;
+  std::vector<ScoredTests> scored_;
   bool loaded_ = false;
 };
 

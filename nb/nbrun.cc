@@ -1,13 +1,16 @@
 #include "nb/nbrun.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/pieces.h"
 #include "docfile/reader.h"
 #include "nb/metrics.h"
 #include "nb/model.h"
+#include "nb/passes.h"
 #include "nb/score.h"
 #include "nb/testread.h"
 
@@ -18,26 +21,64 @@ namespace {
 // Naive Bayes mode counts from index 1: index 0 is not a word here.
 constexpr std::int32_t kLowestCountedIndex = 1;
 
-// Counts a file's pairs a line (or, for very long lines, a few thousand pairs) at a time: the
-// table updates then run back to back, where the processor overlaps their cache misses, rather
-// than strung out between parsing steps. Their order is the file's.
-std::int64_t count_training_file(const std::string& path, CountTable& table, VocabularyMask& mask) {
-  constexpr std::size_t kBatch = 4096;
+// Counts pairs a line (or, for very long lines, a few thousand pairs) at a time: the table
+// updates then run back to back, where the processor overlaps their cache misses, rather than
+// strung out between parsing steps. Their order is the line's.
+class BatchCounter {
+ public:
+  explicit BatchCounter(DocumentCounter counter) : counter_(counter) {}
+  void add(std::int32_t index, std::int32_t count) {
+    pairs_.emplace_back(index, count);
+    if (pairs_.size() == kBatch) flush();
+  }
+  void flush() {
+    for (const auto& [index, count] : pairs_) counter_(index, count);
+    pairs_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBatch = 4096;
+  DocumentCounter counter_;
+  std::vector<std::pair<std::int32_t, std::int32_t>> pairs_;
+};
+
+// The one-thread count, in file order: the fallback when whole counts could get too large to
+// add up exactly in another order.
+void count_training_file_in_order(const std::string& path, CountTable& table,
+                                  VocabularyMask& mask) {
   DocumentParser parser(path, kCannotReadTrainingSet, false);
-  const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
-  std::vector<std::pair<std::int32_t, std::int32_t>> pairs;
-  auto count_all = [&] {
-    for (const auto& [index, count] : pairs) counter(index, count);
-    pairs.clear();
+  BatchCounter counter({table.data(), mask.data(), kLowestCountedIndex});
+  auto collect = [&](std::int32_t index, std::int32_t count) { counter.add(index, count); };
+  while (parser.next(collect)) counter.flush();
+}
+
+// Counts a training file into `table` and `mask` with the pool: each thread counts the pieces it
+// parses into a table of its own, and the tables are added up at the end.
+std::int64_t count_training_file(const std::string& path, CountTable& table, VocabularyMask& mask,
+                                 CountShares& shares, WorkerPool& pool) {
+  PieceReader in(path, kCannotReadTrainingSet);
+  std::vector<std::uint64_t> sums(pieces_per_window(pool));
+  auto parse = [&](std::size_t k, Piece piece, unsigned worker) {
+    BatchCounter counter({shares.table(worker, table.data()), shares.mask(worker, mask.data()),
+                          kLowestCountedIndex});
+    std::uint64_t sum = 0;
+    PieceOutcome outcome = parse_piece(
+        piece, false, [] {},
+        [&](std::int32_t index, std::int32_t count) {
+          if (index >= kLowestCountedIndex) sum += static_cast<std::uint32_t>(count);
+          counter.add(index, count);
+        },
+        [&](std::int32_t) { counter.flush(); });
+    sums[k] = sum;
+    return outcome;
   };
-  auto collect = [&](std::int32_t index, std::int32_t count) {
-    pairs.emplace_back(index, count);
-    if (pairs.size() == kBatch) count_all();
-  };
-  std::int64_t lines = 0;
-  while (parser.next(collect)) {
-    count_all();
-    ++lines;
+  std::uint64_t total = 0;
+  const std::int64_t lines =
+      parse_file(in, pool, parse, [&](std::size_t k, const PieceOutcome&) { total += sums[k]; });
+  shares.add_into({table.data(), table.size()}, mask.data(), pool);
+  if (pool.size() > 1 && total >= kExactWholeSum) {
+    std::fill(table.data(), table.data() + table.size(), 0.0);
+    count_training_file_in_order(path, table, mask);
   }
   return lines;
 }
@@ -60,14 +101,19 @@ void refuse_degenerate_training(const RunFiles& files, std::int64_t positives,
 
 }  // namespace
 
-int naive_bayes_mode_run(double lambda, const RunFiles& files) {
+int naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool) {
   OutFile result(files.result, kCannotWriteResult);
 
   CountTable pos(kTableSize);
   CountTable neg(kTableSize);
   VocabularyMask mask(kIndexCount);
-  const std::int64_t positives = count_training_file(files.positive, pos, mask);
-  const std::int64_t unlabeled = count_training_file(files.unlabeled, neg, mask);
+  std::int64_t positives = 0;
+  std::int64_t unlabeled = 0;
+  {
+    CountShares shares(kTableSize, true, pool);
+    positives = count_training_file(files.positive, pos, mask, shares, pool);
+    unlabeled = count_training_file(files.unlabeled, neg, mask, shares, pool);
+  }
 
   const Vocabulary vocab = measure_vocabulary(mask);
   refuse_degenerate_training(files, positives, unlabeled, vocab);
@@ -78,21 +124,16 @@ int naive_bayes_mode_run(double lambda, const RunFiles& files) {
   model.pos = used_counts(pos, vocab);
   smooth_word_counts(model.neg, lambda, vocab);
   smooth_word_counts(model.pos, lambda, vocab);
-  const ScoreTable table(model, mask, vocab);
+  const ScoreTable table(model, mask, vocab, &pool);
 
   EvaluationCounters counters;
-  DocumentParser test(files.test, kCannotReadTestSet, true);
-  std::int32_t label = 0;
-  for (;;) {
-    ClassScores scores(table);
-    auto score_word = [&](std::int32_t index, std::int32_t count) {
-      if (mask[index] == 1)
-        scores.add_word(static_cast<std::uint32_t>(count), table.ln_words(index));
-    };
-    if (!test.next(score_word, &label)) break;
-    counters.count_label(label);
-    record_test_document(label, scores.posteriors(), result, counters);
-  }
+  read_and_score_test_set(files.test, mask, table, pool, nullptr, [&](const ScoredTests& s) {
+    result.write(s.lines);
+    for (std::size_t j = 0; j < s.labels.size(); ++j) {
+      counters.count_label(s.labels[j]);
+      counters.count_decision(s.labels[j], s.post[j].positive());
+    }
+  });
   // Closed before the report, so that a result file the disk could not take never comes with
   // figures that look like a finished run.
   result.close();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "docfile/docstore.h"
+#include "docfile/workpool.h"
 #include "nb/model.h"
 
 namespace punb {
@@ -27,11 +28,14 @@ class ScoreTable {
  public:
   // Ends the run when a prior or a word probability in the vocabulary is 0 or not finite: its
   // logarithm would turn every posterior into a NaN.
-  ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab) {
-    rebuild(model, mask, vocab);
+  // The logarithms are taken by the pool's threads when one is given.
+  ScoreTable(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab,
+             WorkerPool* pool = nullptr) {
+    rebuild(model, mask, vocab, pool);
   }
   // Takes the next model of a run, reusing the memory of the last.
-  void rebuild(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab);
+  void rebuild(const Model& model, const VocabularyMask& mask, const Vocabulary& vocab,
+               WorkerPool* pool = nullptr);
 
   double ln_prior_neg() const { return ln_prior_neg_; }
   double ln_prior_pos() const { return ln_prior_pos_; }

@@ -1,62 +1,70 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "docfile/docstore.h"
 #include "docfile/fatal.h"
-#include "docfile/reader.h"
+#include "docfile/pieces.h"
+#include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
 
 namespace punb {
 
-// Reads the test set and hands f(label, posteriors) for every document, in file order. Each
-// document's words that are in the vocabulary (no other word counts) go to `docs`, which keeps
-// them all when `keep` is set and only the documents being scored otherwise. Documents are
-// scored in lanes as they come; a fault in a line still hands over every document before it.
-template <class F>
-void read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
-                             const ScoreTable& table, DocStore& docs, bool keep, F&& f) {
-  DocumentParser parser(path, kCannotReadTestSet, true);
-  std::uint64_t pending[kLanes];
-  std::int32_t labels[kLanes];
-  int filled = 0;
-  auto hand_over = [&] {
-    DocStore::Document batch[kLanes];
-    Posteriors post[kLanes];
-    for (int k = 0; k < filled; ++k) batch[k] = docs.document_at(pending[k]);
-    if (filled == kLanes) {
-      score_lanes(batch, table, post);
-    } else {
-      for (int k = 0; k < filled; ++k) post[k] = score_document(batch[k], table);
-    }
-    for (int k = 0; k < filled; ++k) f(labels[k], post[k]);
-    filled = 0;
-    if (!keep) docs.clear();
-  };
-  auto keep_word = [&](std::int32_t index, std::int32_t count) {
-    if (mask[static_cast<std::size_t>(index)] == 1) docs.add_pair(index, count);
-  };
-  try {
-    for (;;) {
-      docs.begin_document();
-      std::int32_t label = 0;
-      if (!parser.next(keep_word, &label)) {
-        docs.discard_document();
-        break;
-      }
-      docs.end_document(label == 1);
-      pending[filled] = docs.last_offset();
-      labels[filled++] = label;
-      if (filled == kLanes) hand_over();
-    }
-  } catch (const Fatal&) {
-    docs.discard_document();
-    hand_over();
-    throw;
+// Test documents scored together: their labels, posteriors and probability lines, in file order.
+struct ScoredTests {
+  DocStore docs;  // the documents read, restricted to the vocabulary
+  std::vector<std::int32_t> labels;
+  std::vector<Posteriors> post;
+  std::string lines;
+
+  void clear() {
+    docs.clear();
+    labels.clear();
+    post.clear();
+    lines.clear();
   }
-  hand_over();
+};
+
+// Appends the probability line of every posterior to `lines`.
+void append_probability_lines(std::span<const Posteriors> post, std::string& lines);
+
+// Reads the test set with the pool and hands take(const ScoredTests&) every piece of it in file
+// order, scored. Each document's words that are in the vocabulary (no other word counts) are
+// kept, and appended to `keep` when one is given. A fault in a line still hands over every
+// document before it.
+template <class Take>
+void read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
+                             const ScoreTable& table, WorkerPool& pool, DocStore* keep,
+                             Take&& take) {
+  PieceReader in(path, kCannotReadTestSet);
+  std::vector<ScoredTests> slots(pieces_per_window(pool));
+  auto parse = [&](std::size_t k, Piece piece, unsigned) {
+    ScoredTests& s = slots[k];
+    s.clear();
+    const PieceOutcome outcome = parse_piece(
+        piece, true, [&] { s.docs.begin_document(); },
+        [&](std::int32_t index, std::int32_t count) {
+          if (mask[static_cast<std::size_t>(index)] == 1) s.docs.add_pair(index, count);
+        },
+        [&](std::int32_t label) {
+          s.docs.end_document(label == 1);
+          s.labels.push_back(label);
+        });
+    // The line that stopped the parse had begun a document.
+    if (outcome.fault.fault != LineFault::none || outcome.error) s.docs.discard_document();
+    score_documents(s.docs, table,
+                    [&](const DocStore::Document&, const Posteriors& p) { s.post.push_back(p); });
+    append_probability_lines(s.post, s.lines);
+    return outcome;
+  };
+  parse_file(in, pool, parse, [&](std::size_t k, const PieceOutcome&) {
+    if (keep) keep->append(slots[k].docs);
+    take(slots[k]);
+  });
 }
 
 }  // namespace punb

@@ -8,47 +8,29 @@
 #include "docfile/copy_lines.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/pieces.h"
 #include "docfile/reader.h"
+#include "nb/passes.h"
 #include "spystep/spies.h"
 
 namespace punb {
 
 namespace {
 
-// Reads a training file into `docs`, every pair with an index of 0 or more kept, and hands each
-// stored document to `then`. Returns the number of lines.
-template <class Then>
-std::int64_t read_training_set(const std::string& path, DocStore& docs, Then&& then) {
-  DocumentParser parser(path, kCannotReadTrainingSet, false);
-  docs.reserve_for_text(parser.reader().file_size());
-  std::int64_t lines = 0;
-  auto keep = [&](std::int32_t index, std::int32_t count) { docs.add_pair(index, count); };
-  for (;;) {
-    docs.begin_document();
-    if (!parser.next(keep)) {
-      docs.discard_document();
-      break;
-    }
-    docs.end_document();
-    then(docs.last());
-    ++lines;
-  }
-  return lines;
+// Reads a training file into `docs`; returns the number of lines.
+std::int64_t read_training_set(const std::string& path, DocStore& docs, WorkerPool& pool) {
+  PieceReader in(path, kCannotReadTrainingSet);
+  return read_document_store(in, pool, docs);
 }
 
 // Positive-unlabeled mode counts index 0 as a word.
 constexpr std::int32_t kLowestCountedIndex = 0;
 
-void add_counts(const DocStore::Document& doc, CountTable& table, VocabularyMask& mask) {
-  const DocumentCounter counter{table.data(), mask.data(), kLowestCountedIndex};
-  doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
-    counter(static_cast<std::int32_t>(index), static_cast<std::int32_t>(count));
-  });
-}
-
-void add_counts(const DocStore& docs, const DocStore::Selection& which, CountTable& table,
-                VocabularyMask& mask) {
-  docs.for_each_in(which, [&](const DocStore::Document& doc) { add_counts(doc, table, mask); });
+// Adds the whole counts of the selected documents (all when null) into a table, marking them.
+void add_counts(const DocStore& docs, const DocStore::Selection* which, CountTable& table,
+                VocabularyMask& mask, bool exact_in_any_order, WorkerPool& pool) {
+  count_documents(docs, which, {table.data(), table.size()}, mask.data(), kLowestCountedIndex,
+                  exact_in_any_order, pool);
 }
 
 void refuse_empty_classes(const RunFiles& files, const SpyStepResult& s) {
@@ -96,9 +78,9 @@ struct PositiveSplit {
   DocStore::Selection others;
 };
 
-PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction, SpyStepResult& s) {
-  s.positives =
-      read_training_set(files.positive, s.positive_docs, [](const DocStore::Document&) {});
+PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction, SpyStepResult& s,
+                                     WorkerPool& pool) {
+  s.positives = read_training_set(files.positive, s.positive_docs, pool);
   s.spies = spy_count(s.positives, spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
   split_positive_set(files.positive, spies, s.positives);
@@ -115,15 +97,18 @@ PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction,
 // The reading phase and the first model: the positives without spies against the unlabeled
 // set plus the spies. Returns the positive base counts, which every re-estimate adds back.
 std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit& positives,
-                                      double lambda, SpyStepResult& s, Model& model) {
+                                      double lambda, SpyStepResult& s, Model& model,
+                                      WorkerPool& pool) {
   CountTable pos(kTableSize);
   CountTable neg(kTableSize);
   s.mask = VocabularyMask(kIndexCount);
-  add_counts(s.positive_docs, positives.others, pos, s.mask);
-  s.unlabeled =
-      read_training_set(files.unlabeled, s.unlabeled_docs,
-                        [&](const DocStore::Document& doc) { add_counts(doc, neg, s.mask); });
-  add_counts(s.positive_docs, positives.spies, neg, s.mask);
+  const std::uint64_t positive_sum = s.positive_docs.count_sum();
+  add_counts(s.positive_docs, &positives.others, pos, s.mask, positive_sum < kExactWholeSum, pool);
+  s.unlabeled = read_training_set(files.unlabeled, s.unlabeled_docs, pool);
+  const bool negatives_exact =
+      positive_sum < kExactWholeSum && s.unlabeled_docs.count_sum() < kExactWholeSum - positive_sum;
+  add_counts(s.unlabeled_docs, nullptr, neg, s.mask, negatives_exact, pool);
+  add_counts(s.positive_docs, &positives.spies, neg, s.mask, negatives_exact, pool);
   if (s.unlabeled + s.spies == 0) {
     throw Fatal("empty unlabeled set", files.unlabeled +
                                            ": no documents and no spies, so the first model's "
@@ -134,6 +119,7 @@ std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit
                                        static_cast<double>(s.positives + s.unlabeled));
   model.neg = used_counts(neg, s.vocab);
   model.pos = used_counts(pos, s.vocab);
+  s.ranges = GatherRanges::balanced(model.neg, gather_ranges_for(pool.size()));
   std::vector<double> base_pos = model.pos;
   smooth_word_counts(model.neg, lambda, s.vocab);
   smooth_word_counts(model.pos, lambda, s.vocab);
@@ -145,18 +131,19 @@ std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit
 // re-estimated for the next round.
 void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int round,
                     const PositiveSplit& positives, const std::vector<double>& base_pos,
-                    SpyStepResult& s, Model& model) {
-  const ScoreTable table(model, s.mask, s.vocab);
+                    const DocStore::Selection& every_unlabeled, SpyStepResult& s, Model& model,
+                    WorkerPool& pool) {
+  const ScoreTable table(model, s.mask, s.vocab, &pool);
   WeightedCounts counts(s.vocab);
 
   std::vector<double> spy_neg;
   std::vector<double> spy_pos;
-  score_documents(s.positive_docs, positives.spies, table,
-                  [&](const DocStore::Document& doc, const Posteriors& post) {
-                    counts.gather(doc, post);
-                    spy_neg.push_back(post.neg);
-                    spy_pos.push_back(post.pos);
-                  });
+  std::vector<Posteriors> posts;
+  counts.score_and_gather(s.positive_docs, positives.spies, table, s.ranges, pool, posts);
+  for (const Posteriors& post : posts) {
+    spy_neg.push_back(post.neg);
+    spy_pos.push_back(post.pos);
+  }
   std::sort(spy_pos.begin(), spy_pos.end(), std::greater<>());
   const double threshold = choose_spy_threshold(spy_pos, settings.threshold_rate);
 
@@ -165,15 +152,15 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
   SpyStepResult::Split& split = s.splits.emplace_back();
   double sum_neg = 0.0;
   double sum_pos = 0.0;
-  score_documents(
-      s.unlabeled_docs, table, [&](const DocStore::Document& doc, const Posteriors& post) {
-        counts.gather(doc, post);
-        sum_neg += post.neg;
-        sum_pos += post.pos;
-        const bool is_reliable = post.pos <= threshold;
-        reliable.push_back(is_reliable ? 1 : 0);
-        (is_reliable ? split.reliable : split.remaining).push_back(s.unlabeled_docs.offset_of(doc));
-      });
+  counts.score_and_gather(s.unlabeled_docs, every_unlabeled, table, s.ranges, pool, posts);
+  for (std::size_t j = 0; j < posts.size(); ++j) {
+    const Posteriors& post = posts[j];
+    sum_neg += post.neg;
+    sum_pos += post.pos;
+    const bool is_reliable = post.pos <= threshold;
+    reliable.push_back(is_reliable ? 1 : 0);
+    (is_reliable ? split.reliable : split.remaining).push_back(every_unlabeled[j]);
+  }
   split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
 
   // Re-estimate: the positives without spies count fully for the positive class, every spy
@@ -192,17 +179,20 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
 
 }  // namespace
 
-SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings) {
+SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings,
+                           WorkerPool& pool) {
   if (settings.rounds > kMaxRounds) {
     throw Fatal("too many rounds", "the spy step runs at most 20 rounds");
   }
   SpyStepResult s;
-  const PositiveSplit positives = choose_and_split_spies(files, settings.spy_fraction, s);
+  const PositiveSplit positives = choose_and_split_spies(files, settings.spy_fraction, s, pool);
   Model model;
   const std::vector<double> base_pos =
-      build_first_model(files, positives, settings.smoothing_weight, s, model);
+      build_first_model(files, positives, settings.smoothing_weight, s, model, pool);
+  s.every_positive = s.positive_docs.all();
+  const DocStore::Selection every_unlabeled = s.unlabeled_docs.all();
   for (int round = 0; round < settings.rounds; ++round) {
-    spy_step_round(files, settings, round, positives, base_pos, s, model);
+    spy_step_round(files, settings, round, positives, base_pos, every_unlabeled, s, model, pool);
   }
   return s;
 }

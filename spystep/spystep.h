@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <span>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -10,6 +11,7 @@
 
 #include "docfile/docstore.h"
 #include "docfile/runfiles.h"
+#include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
 
@@ -25,6 +27,21 @@ struct SpyStepSettings {
   int rounds = 1;
 };
 
+// How the word indices are shared out among the threads that gather weighted counts: each
+// thread adds into the cells of its own ranges, so every cell still sums its documents in
+// order. Ranges are cut to hold about equal shares of the counts.
+struct GatherRanges {
+  unsigned count = 1;
+  std::vector<std::uint8_t> of;  // the range of each index 0 .. L + 1
+
+  // `counts` holds a count per index; `ranges` at most 255.
+  static GatherRanges balanced(std::span<const double> counts, unsigned ranges);
+};
+
+// While the other threads score, one thread gathers everything (a third of the work of a pass
+// or less); with more threads, the gathering is split into ranges too.
+inline unsigned gather_ranges_for(unsigned threads) { return threads <= 3 ? 1 : threads / 2; }
+
 // What the spy step leaves for the final stage.
 struct SpyStepResult {
   std::int64_t positives = 0;  // N
@@ -32,6 +49,8 @@ struct SpyStepResult {
   std::int64_t unlabeled = 0;  // U
   DocStore positive_docs;      // the whole positive set, in file order
   DocStore unlabeled_docs;     // the whole unlabeled set, in file order
+  DocStore::Selection every_positive;
+  GatherRanges ranges;
   VocabularyMask mask;
   Vocabulary vocab;
   // Per round: the unlabeled documents of its remaining-unlabeled file and of its
@@ -43,7 +62,8 @@ struct SpyStepResult {
   std::vector<Split> splits;
 };
 
-SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings);
+SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings,
+                           WorkerPool& pool);
 
 // Posterior-weighted word counts gathered over the documents of an expectation step, both
 // classes side by side (entries 0 .. L + 1).
@@ -72,6 +92,11 @@ struct WeightedCounts {
 
   void clear() { std::fill(cells.begin(), cells.end(), std::array<double, 2>{0.0, 0.0}); }
 
+  // Scores the selected documents, post[j] for selection[j], and gathers them in that order.
+  void score_and_gather(const DocStore& docs, const DocStore::Selection& selection,
+                        const ScoreTable& table, const GatherRanges& ranges, WorkerPool& pool,
+                        std::vector<Posteriors>& post);
+
   // Copies the counts of each class into a model's tables, as the start of its estimate.
   void copy_to(Model& model) const {
     model.neg.resize(cells.size());
@@ -83,6 +108,18 @@ struct WeightedCounts {
   }
 
   std::vector<std::array<double, 2>> cells;  // {negative, positive}
+
+ private:
+  // A block's pair words sorted by range: range r's are words[first[r] .. last[r]), each
+  // document's preceded by a mark that names it.
+  struct Buckets {
+    std::vector<std::uint32_t> words;
+    std::vector<std::size_t> first;
+    std::vector<std::size_t> last;
+    void fill(const DocStore& docs, const DocStore::Selection& selection, std::size_t begin,
+              std::size_t end, const GatherRanges& ranges);
+  };
+  std::vector<Buckets> buckets_;  // one per block of a window
 };
 
 // The positive posterior at position trunc((1 - rt) * k) of the spies' positive posteriors,

@@ -239,16 +239,18 @@ const GoodRun& good_run(bool kov) {
   return g;
 }
 
-class BadInput : public ::testing::TestWithParam<Case> {};
+// Every case at one thread and at four, where the small files come in pieces of a line or two:
+// the same message, line, status and files either way.
+class BadInput : public ::testing::TestWithParam<std::tuple<Case, const char*>> {};
 
 TEST_P(BadInput, FailsCleanlyOrReadsAsDocumented) {
-  const Case& c = GetParam();
+  const auto& [c, threads] = GetParam();
   const GoodRun& good = good_run(c.kov);
   TempDir dir;
   for (const std::string& f : kInputs) dir.write(f, good.files.at(f));
   if (c.setup) c.setup(dir);
   std::vector<std::string> args = {c.kov ? "-kov" : "-nb", "-f",
-                                   c.run_in_proc ? dir.path("data") : "data"};
+                                   c.run_in_proc ? dir.path("data") : "data", "-j", threads};
   args.insert(args.end(), c.args.begin(), c.args.end());
   const test::RunResult r =
       test::run_in_directory(c.run_in_proc ? "/proc" : dir.root(), PUNB_BINARY, args);
@@ -285,8 +287,11 @@ TEST_P(BadInput, FailsCleanlyOrReadsAsDocumented) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, BadInput, ::testing::ValuesIn(cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, BadInput, ::testing::Combine(::testing::ValuesIn(cases()), ::testing::Values("1", "4")),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_j" + std::get<1>(info.param);
+    });
 
 }  // namespace
 }  // namespace punb

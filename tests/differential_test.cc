@@ -65,23 +65,31 @@ class Differential : public ::testing::TestWithParam<std::tuple<Corpus, Run>> {}
          << ::testing::PrintToString(b.substr(from, at - from + 40));
 }
 
+// One thread, two, and more threads than cores and than some files have pieces.
+const char* const kThreadCounts[] = {"1", "2", "7"};
+
 TEST_P(Differential, SameBytes) {
   const auto& [corpus, run] = GetParam();
-  TempDir ours;
   TempDir theirs;
-  test::generate_corpus(ours, "c", corpus.generator_options);
   test::generate_corpus(theirs, "c", corpus.generator_options);
-
   std::vector<std::string> args = run.args;
   args.insert(args.end(), {"-f", "c"});
-  const test::RunResult a = test::run_punb(ours, args);
   const test::RunResult b = test::run_in_directory(theirs.root(), BASELINE_BINARY, args);
-  ASSERT_EQ(a.status, 0) << a.out << a.err;
-  EXPECT_TRUE(same_text("standard output", a.out, b.out));
-  for (const char* f :
-       {"c.output", "c.log", "spy", "pos_withoutspy", "truetrain1matrix0", "unlabelmatrix0"}) {
-    EXPECT_EQ(ours.exists(f), theirs.exists(f)) << f;
-    EXPECT_TRUE(same_text(f, ours.read(f), theirs.read(f)));
+
+  for (const char* threads : kThreadCounts) {
+    SCOPED_TRACE(std::string("-j ") + threads);
+    TempDir ours;
+    test::generate_corpus(ours, "c", corpus.generator_options);
+    std::vector<std::string> ours_args = args;
+    ours_args.insert(ours_args.end(), {"-j", threads});
+    const test::RunResult a = test::run_punb(ours, ours_args);
+    ASSERT_EQ(a.status, 0) << a.out << a.err;
+    EXPECT_TRUE(same_text("standard output", a.out, b.out));
+    for (const char* f :
+         {"c.output", "c.log", "spy", "pos_withoutspy", "truetrain1matrix0", "unlabelmatrix0"}) {
+      EXPECT_EQ(ours.exists(f), theirs.exists(f)) << f;
+      EXPECT_TRUE(same_text(f, ours.read(f), theirs.read(f)));
+    }
   }
 }
 

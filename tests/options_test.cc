@@ -16,6 +16,7 @@ struct Expected {
   double spy = 0.15;
   double rate = 0.1;
   int iterations = 8;
+  int threads = 0;  // 0: the default, as many as the CPUs
 };
 
 struct OptionCase {
@@ -41,6 +42,7 @@ TEST_P(OptionTable, Scan) {
   EXPECT_EQ(o.spy_fraction, c.expected->spy);
   EXPECT_EQ(o.threshold_rate, c.expected->rate);
   EXPECT_EQ(o.iterations, c.expected->iterations);
+  EXPECT_EQ(o.threads, c.expected->threads);
 }
 
 constexpr Mode NB = Mode::naive_bayes;
@@ -68,7 +70,11 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, OptionTable,
     OptionCase{"long_stem", {"-nb", "-f", std::string(3000, 'a')}, Expected{NB, std::string(3000, 'a') + ".pos"}},
     OptionCase{"fraction_and_rate_may_be_one", {"-kov", "-f", "d", "-s", "1", "-rt", "1"}, Expected{PU, "d.pos", 0.1, 1.0, 1.0}},
     OptionCase{"infinite_weight", {"-nb", "-f", "d", "-l", "inf"}, std::nullopt},
-    OptionCase{"iterations_beyond_32_bits", {"-kov", "-f", "d", "-i", "99999999999"}, std::nullopt}),
+    OptionCase{"iterations_beyond_32_bits", {"-kov", "-f", "d", "-i", "99999999999"}, std::nullopt},
+    OptionCase{"threads_read_like_atoi", {"-kov", "-f", "d", "-j", "3x", "-jobs", "7.9"}, Expected{PU, "d.pos", 0.1, 0.15, 0.1, 8, 7}},
+    OptionCase{"threads_zero_or_garbage_default", {"-nb", "-f", "d", "-j", "4", "-j", "none"}, Expected{NB, "d.pos"}},
+    OptionCase{"threads_negative", {"-nb", "-f", "d", "-j", "-1"}, std::nullopt},
+    OptionCase{"threads_last", {"-nb", "-f", "d", "-j"}, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

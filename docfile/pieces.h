@@ -1,0 +1,171 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "docfile/fileio.h"
+#include "docfile/parse.h"
+#include "docfile/workpool.h"
+
+namespace punb {
+
+// A run of whole lines of a document file, followed by kLineSlack writable bytes of its own, so
+// that pieces can be parsed side by side.
+struct Piece {
+  char* data;
+  std::size_t size;
+};
+
+// Reads a document file front to back in windows of pieces, each piece ending at a line end (or
+// at the end of the file). A failure to open or read ends the run with `fail_message`, as for
+// DocumentReader; the first read happens at construction, so that an unreadable file fails where
+// it is opened.
+class PieceReader {
+ public:
+  PieceReader(std::string path, const char* fail_message);
+
+  // Reads up to `count` pieces of about `bytes` each (a longer line makes its piece longer) into
+  // one of two banks, so that one bank can be read while the other is parsed; returns how many
+  // were read, 0 at the end of the file.
+  std::size_t read_window(int bank, std::size_t count, std::size_t bytes);
+  Piece piece(int bank, std::size_t k) { return {pieces_[bank][k].data(), sizes_[bank][k]}; }
+
+  const std::string& path() const { return path_; }
+  const char* fail_message() const { return fail_message_; }
+  std::int64_t file_size() const { return file_size_; }
+
+ private:
+  std::size_t read_more(ByteBuffer& into, std::size_t used);
+  bool read_piece(int bank, std::size_t k, std::size_t bytes);
+
+  std::string path_;
+  const char* fail_message_;
+  FileHandle file_;
+  ByteBuffer carry_;  // bytes read past the last piece handed out
+  std::size_t carried_ = 0;
+  bool eof_ = false;
+  std::int64_t file_size_ = -1;
+  std::vector<ByteBuffer> pieces_[2];
+  std::vector<std::size_t> sizes_[2];
+};
+
+// What parsing a piece found.
+struct PieceOutcome {
+  std::int64_t lines = 0;     // lines parsed whole and without a fault, from the first on
+  std::int64_t tab_line = 0;  // 1-based in the piece: the first of them that lost text at a tab
+  ParsedLine fault;           // when fault.fault != none, the line after `lines` holds it
+  std::exception_ptr error;   // an exception thrown while the line after `lines` was taken
+};
+
+// Parses the lines of a piece in order: begin() before a line, sink(index, count) for each of its
+// pairs, end(label) after it. Stops at the first faulty line, or at an exception.
+template <class Begin, class Sink, class End>
+PieceOutcome parse_piece(Piece piece, bool test_lines, Begin&& begin, Sink&& sink, End&& end) {
+  PieceOutcome out;
+  char* p = piece.data;
+  char* const stop = piece.data + piece.size;
+  try {
+    while (p != stop) {
+      auto* newline = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
+      const std::size_t size =
+          newline ? static_cast<std::size_t>(newline + 1 - p) : static_cast<std::size_t>(stop - p);
+      begin();
+      const ParsedLine parsed = parse_document_line(p, size, test_lines, sink);
+      if (parsed.fault != LineFault::none) {
+        out.fault = parsed;
+        return out;
+      }
+      end(parsed.label);
+      ++out.lines;
+      if (parsed.dropped_tab && out.tab_line == 0) out.tab_line = out.lines;
+      p += size;
+    }
+  } catch (...) {
+    out.error = std::current_exception();
+  }
+  return out;
+}
+
+// Pieces per window and bytes per piece: a window keeps every thread busy twice over, and a small
+// file still comes in several pieces, so that every thread has some.
+inline std::size_t pieces_per_window(const WorkerPool& pool) {
+  return pool.size() == 1 ? 1 : 2 * std::size_t{pool.size()};
+}
+inline constexpr std::size_t kPieceBytes = std::size_t{1} << 19;
+inline std::size_t piece_bytes_for(std::int64_t file_size, const WorkerPool& pool) {
+  constexpr std::size_t kSmallest = 64;
+  if (file_size < 0 || pool.size() == 1) return kPieceBytes;
+  const std::size_t share = static_cast<std::size_t>(file_size) / (4 * std::size_t{pool.size()});
+  return std::clamp(share, kSmallest, kPieceBytes);
+}
+
+// Ends the run for a parse fault at `line` of `path`.
+[[noreturn]] void fail_at_line(const std::string& path, std::int64_t line, const char* fail_message,
+                               const ParsedLine& parsed);
+// The once-per-file warning about a tab that lost text, at `line`.
+void warn_dropped_tab(const std::string& path, std::int64_t line);
+
+// Reads a whole document file with the pool: parse(k, piece, worker) parses window slot k and
+// returns its outcome; hand_over(k, outcome) then takes the slots on the calling thread in file
+// order. Pieces are `piece_bytes` long, or sized to the file and the pool when that is 0. The first
+// fault in file order ends the run after its piece was handed over, with its exact line number; the
+// tab warning comes once, for the first such line in file order before any fault. Returns the
+// number of lines.
+template <class Parse, class HandOver>
+std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOver&& hand_over,
+                        std::size_t piece_bytes = 0) {
+  const std::size_t window = pieces_per_window(pool);
+  if (piece_bytes == 0) piece_bytes = piece_bytes_for(in.file_size(), pool);
+  std::vector<PieceOutcome> outcomes(window);
+  std::int64_t lines = 0;
+  bool warned = false;
+  // While the threads parse one window, one of them reads the next.
+  int bank = 0;
+  std::size_t n = in.read_window(bank, window, piece_bytes);
+  while (n > 0) {
+    std::size_t next = 0;
+    std::exception_ptr read_error;  // comes after every line of this window
+    pool.run(n + 1, [&](std::size_t i, unsigned worker) {
+      if (i == 0) {
+        try {
+          next = in.read_window(1 - bank, window, piece_bytes);
+        } catch (...) {
+          read_error = std::current_exception();
+        }
+        return;
+      }
+      outcomes[i - 1] = parse(i - 1, in.piece(bank, i - 1), worker);
+    });
+    for (std::size_t k = 0; k < n; ++k) {
+      const PieceOutcome& o = outcomes[k];
+      hand_over(k, o);
+      if (o.tab_line != 0 && !warned) {
+        warn_dropped_tab(in.path(), lines + o.tab_line);
+        warned = true;
+      }
+      if (o.error) std::rethrow_exception(o.error);
+      if (o.fault.fault != LineFault::none) {
+        fail_at_line(in.path(), lines + o.lines + 1, in.fail_message(), o.fault);
+      }
+      lines += o.lines;
+    }
+    if (read_error) std::rethrow_exception(read_error);
+    bank = 1 - bank;
+    n = next;
+  }
+  return lines;
+}
+
+class DocStore;
+
+// Reads a training file into `docs` with the pool, every pair with an index of 0 or more kept, a
+// document per line; returns the number of lines.
+std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& docs,
+                                 std::size_t piece_bytes = 0);
+
+}  // namespace punb

@@ -1,0 +1,188 @@
+#include <algorithm>
+
+#include "nb/passes.h"
+#include "spystep/spystep.h"
+
+namespace punb {
+
+namespace {
+
+// A bucket word whose index bits hold this names the document (its place in the block, in the
+// count bits) whose pairs follow; no pair has that index.
+constexpr std::uint32_t kDocMark = DocStore::kIndexMask;
+static_assert(kDocMark >= static_cast<std::uint32_t>(kIndexCount));
+
+// A block's documents are named by 13 bits.
+constexpr std::size_t kBlockDocs = std::size_t{1} << (32 - DocStore::kIndexBits);
+constexpr std::size_t kBlockWords = std::size_t{1} << 16;
+
+}  // namespace
+
+// Sorts the pair words of a block's documents by range, each range's in document order: counts
+// first, so that every word goes straight to its place.
+void WeightedCounts::Buckets::fill(const DocStore& docs, const DocStore::Selection& selection,
+                                   std::size_t begin, std::size_t end, const GatherRanges& ranges) {
+  const std::uint8_t* of = ranges.of.data();
+  const unsigned n = ranges.count;
+  std::vector<std::size_t> count(n, end - begin);  // room for a mark per document
+  for (std::size_t j = begin; j < end; ++j) {
+    const DocStore::Document doc = docs.document_at(selection[j]);
+    for (const std::uint32_t* w = doc.words_begin(); w != doc.words_end(); ++w) {
+      const std::uint32_t x = *w;
+      std::size_t& c = count[of[x & DocStore::kIndexMask]];
+      ++c;
+      if (x >> DocStore::kIndexBits == DocStore::kCountEscape) {
+        ++c;
+        ++w;
+      }
+    }
+  }
+  first.resize(n);
+  last.resize(n);
+  std::size_t total = 0;
+  for (unsigned r = 0; r < n; ++r) {
+    first[r] = total;
+    total += count[r];
+  }
+  if (words.size() < total) words.resize(total);
+  std::vector<std::uint32_t*> at(n);
+  for (unsigned r = 0; r < n; ++r) at[r] = words.data() + first[r];
+  std::vector<std::size_t> marked(n, SIZE_MAX);
+  for (std::size_t j = begin; j < end; ++j) {
+    const DocStore::Document doc = docs.document_at(selection[j]);
+    const std::size_t local = j - begin;
+    for (const std::uint32_t* w = doc.words_begin(); w != doc.words_end(); ++w) {
+      const std::uint32_t x = *w;
+      const unsigned r = of[x & DocStore::kIndexMask];
+      std::uint32_t*& out = at[r];
+      if (marked[r] != local) {
+        *out++ = kDocMark | static_cast<std::uint32_t>(local) << DocStore::kIndexBits;
+        marked[r] = local;
+      }
+      *out++ = x;
+      if (x >> DocStore::kIndexBits == DocStore::kCountEscape) *out++ = *++w;
+    }
+  }
+  for (unsigned r = 0; r < n; ++r) last[r] = static_cast<std::size_t>(at[r] - words.data());
+}
+
+namespace {
+
+// Adds a bucket's pairs, weighted by their documents' posteriors, into the cells.
+void add_bucket(const std::uint32_t* w, const std::uint32_t* end, const Posteriors* post,
+                std::array<double, 2>* cells) {
+#if defined(__SSE2__)
+  __m128d weights = _mm_setzero_pd();
+  while (w != end) {
+    if ((*w & DocStore::kIndexMask) == kDocMark) {
+      const Posteriors& p = post[*w++ >> DocStore::kIndexBits];
+      weights = _mm_set_pd(p.pos, p.neg);
+      continue;
+    }
+    std::uint32_t index;
+    std::uint32_t count;
+    DocStore::next_pair(w, index, count);
+    double* cell = cells[index].data();
+    const __m128d c = _mm_set1_pd(static_cast<double>(count));
+    _mm_storeu_pd(cell, _mm_add_pd(_mm_loadu_pd(cell), _mm_mul_pd(c, weights)));
+  }
+#else
+  Posteriors weights;
+  while (w != end) {
+    if ((*w & DocStore::kIndexMask) == kDocMark) {
+      weights = post[*w++ >> DocStore::kIndexBits];
+      continue;
+    }
+    std::uint32_t index;
+    std::uint32_t count;
+    DocStore::next_pair(w, index, count);
+    cells[index][0] += static_cast<double>(count) * weights.neg;
+    cells[index][1] += static_cast<double>(count) * weights.pos;
+  }
+#endif
+}
+
+}  // namespace
+
+GatherRanges GatherRanges::balanced(std::span<const double> counts, unsigned ranges) {
+  GatherRanges g;
+  g.count = std::clamp(ranges, 1u, 255u);
+  g.of.assign(counts.size(), 0);
+  double total = 0.0;
+  for (double c : counts) total += c;
+  if (g.count == 1 || !(total > 0.0)) return g;
+  double before = 0.0;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    const auto r = static_cast<unsigned>(before / total * g.count);
+    g.of[i] = static_cast<std::uint8_t>(std::min(r, g.count - 1));
+    before += counts[i];
+  }
+  return g;
+}
+
+void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Selection& selection,
+                                      const ScoreTable& table, const GatherRanges& ranges,
+                                      WorkerPool& pool, std::vector<Posteriors>& post) {
+  if (pool.size() == 1) {
+    post.clear();
+    score_documents(docs, selection, table,
+                    [&](const DocStore::Document& doc, const Posteriors& p) {
+                      gather(doc, p);
+                      post.push_back(p);
+                    });
+    return;
+  }
+  // Windows of blocks go through two steps: all threads score the blocks of a window while the
+  // window before is gathered, in document order, by one thread per range of word indices (with
+  // a single range, straight from the documents).
+  post.resize(selection.size());
+  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
+  const std::size_t window = 2 * std::size_t{pool.size()};
+  const std::size_t windows = (blocks.size() + window - 1) / window;
+  const unsigned range_count = ranges.count;
+  if (range_count > 1) buckets_.resize(2 * window);
+  auto blocks_of = [&](std::size_t w) {
+    return Block{w * window, std::min(blocks.size(), (w + 1) * window)};
+  };
+  auto score_block = [&](std::size_t w, std::size_t b) {
+    const Block block = blocks[b];
+    std::size_t j = block.begin;
+    score_in_lanes(
+        [&](auto&& take) {
+          for (std::size_t i = block.begin; i < block.end; ++i)
+            take(docs.document_at(selection[i]));
+        },
+        table, [&](const DocStore::Document&, const Posteriors& p) { post[j++] = p; });
+    if (range_count > 1) {
+      buckets_[(w % 2) * window + (b - w * window)].fill(docs, selection, block.begin, block.end,
+                                                         ranges);
+    }
+  };
+  auto gather_range = [&](std::size_t w, unsigned r) {
+    const Block in = blocks_of(w);
+    if (range_count == 1) {
+      for (std::size_t j = blocks[in.begin].begin; j < blocks[in.end - 1].end; ++j) {
+        gather(docs.document_at(selection[j]), post[j]);
+      }
+      return;
+    }
+    for (std::size_t b = in.begin; b < in.end; ++b) {
+      const Buckets& bucket = buckets_[(w % 2) * window + (b - in.begin)];
+      add_bucket(bucket.words.data() + bucket.first[r], bucket.words.data() + bucket.last[r],
+                 post.data() + blocks[b].begin, cells.data());
+    }
+  };
+  for (std::size_t step = 0; step <= windows; ++step) {
+    const std::size_t gathers = step > 0 ? range_count : 0;
+    const Block scored = step < windows ? blocks_of(step) : Block{0, 0};
+    pool.run(gathers + (scored.end - scored.begin), [&](std::size_t i, unsigned) {
+      if (i < gathers) {
+        gather_range(step - 1, static_cast<unsigned>(i));
+      } else {
+        score_block(step, scored.begin + (i - gathers));
+      }
+    });
+  }
+}
+
+}  // namespace punb
