@@ -52,7 +52,6 @@ class DocStore {
     ++documents_;
   }
 
-  std::size_t size() const { return documents_; }
   // The sum of all counts stored: while it stays below 2^53, whole-number sums of any of them
   // are exact as doubles in any order.
   std::uint64_t count_sum() const { return count_sum_; }
@@ -77,7 +76,6 @@ class DocStore {
   class Document {
    public:
     bool tag() const { return tag_; }
-    bool empty() const { return begin_ == end_; }
     // The pair words, for readers that step through several documents at once (next_pair).
     const std::uint32_t* words_begin() const { return begin_; }
     const std::uint32_t* words_end() const { return end_; }
