@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace punb {
 
@@ -36,5 +38,27 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// A document file open for reading. A failure to open or read ends the run with `fail_message`
+// and the path and system error on standard error.
+class InputFile {
+ public:
+  InputFile(std::string path, const char* fail_message);
+
+  // Reads up to `n` bytes into `into`; returns how many, fewer only at the end of the file.
+  std::size_t read(char* into, std::size_t n);
+
+  const std::string& path() const { return path_; }
+  const char* fail_message() const { return fail_message_; }
+  std::int64_t size() const { return size_; }  // -1 when unknown
+
+ private:
+  [[noreturn]] void fail() const;
+
+  std::string path_;
+  const char* fail_message_;
+  FileHandle file_;
+  std::int64_t size_ = -1;
+};
 
 }  // namespace punb

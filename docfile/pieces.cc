@@ -3,7 +3,6 @@
 #include <string.h>  // memrchr
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <iostream>
 
@@ -17,20 +16,10 @@ namespace {
 // The first read, made at opening: small, so that a short file costs little.
 constexpr std::size_t kFirstRead = std::size_t{1} << 16;
 
-std::string errno_text(int err) { return err ? std::strerror(err) : "read error"; }
-
 }  // namespace
 
 PieceReader::PieceReader(std::string path, const char* fail_message)
-    : path_(std::move(path)), fail_message_(fail_message), carry_(kFirstRead) {
-  errno = 0;
-  file_.reset(std::fopen(path_.c_str(), "rb"));
-  if (!file_) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
-  if (std::fseek(file_.get(), 0, SEEK_END) == 0) {
-    file_size_ = std::ftell(file_.get());
-    std::rewind(file_.get());
-  }
-  std::clearerr(file_.get());
+    : file_(std::move(path), fail_message), carry_(kFirstRead) {
   carried_ = read_more(carry_, 0);  // a directory or an unreadable file fails here
 }
 
@@ -39,12 +28,8 @@ PieceReader::PieceReader(std::string path, const char* fail_message)
 std::size_t PieceReader::read_more(ByteBuffer& into, std::size_t used) {
   if (eof_) return used;
   const std::size_t capacity = into.size() - kLineSlack;
-  errno = 0;
-  const std::size_t got = std::fread(into.data() + used, 1, capacity - used, file_.get());
-  if (got < capacity - used) {
-    if (std::ferror(file_.get())) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
-    eof_ = true;
-  }
+  const std::size_t got = file_.read(into.data() + used, capacity - used);
+  if (got < capacity - used) eof_ = true;
   return used + got;
 }
 

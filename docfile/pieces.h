@@ -35,21 +35,18 @@ class PieceReader {
   std::size_t read_window(int bank, std::size_t count, std::size_t bytes);
   Piece piece(int bank, std::size_t k) { return {pieces_[bank][k].data(), sizes_[bank][k]}; }
 
-  const std::string& path() const { return path_; }
-  const char* fail_message() const { return fail_message_; }
-  std::int64_t file_size() const { return file_size_; }
+  const std::string& path() const { return file_.path(); }
+  const char* fail_message() const { return file_.fail_message(); }
+  std::int64_t file_size() const { return file_.size(); }
 
  private:
   std::size_t read_more(ByteBuffer& into, std::size_t used);
   bool read_piece(int bank, std::size_t k, std::size_t bytes);
 
-  std::string path_;
-  const char* fail_message_;
-  FileHandle file_;
+  InputFile file_;
   ByteBuffer carry_;  // bytes read past the last piece handed out
   std::size_t carried_ = 0;
   bool eof_ = false;
-  std::int64_t file_size_ = -1;
   std::vector<ByteBuffer> pieces_[2];
   std::vector<std::size_t> sizes_[2];
 };

@@ -1,6 +1,5 @@
 #include "docfile/reader.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -13,20 +12,10 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 18;
 
-std::string errno_text(int err) { return err ? std::strerror(err) : "read error"; }
-
 }  // namespace
 
 DocumentReader::DocumentReader(std::string path, const char* fail_message)
-    : path_(std::move(path)), fail_message_(fail_message), buffer_(kChunk + kLineSlack) {
-  errno = 0;
-  file_.reset(std::fopen(path_.c_str(), "rb"));
-  if (!file_) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
-  if (std::fseek(file_.get(), 0, SEEK_END) == 0) {
-    file_size_ = std::ftell(file_.get());
-    std::rewind(file_.get());
-  }
-  std::clearerr(file_.get());
+    : file_(std::move(path), fail_message), buffer_(kChunk + kLineSlack) {
   fill();  // a directory or an unreadable file fails here, as if it could not be opened
 }
 
@@ -42,10 +31,8 @@ bool DocumentReader::fill() {
     capacity *= 2;
     buffer_.grow(capacity + kLineSlack, end_);
   }
-  errno = 0;
-  std::size_t got = std::fread(buffer_.data() + end_, 1, capacity - end_, file_.get());
+  const std::size_t got = file_.read(buffer_.data() + end_, capacity - end_);
   if (got == 0) {
-    if (std::ferror(file_.get())) throw Fatal(fail_message_, path_ + ": " + errno_text(errno));
     eof_ = true;
     return false;
   }
@@ -78,11 +65,12 @@ bool DocumentReader::next(Line& line) {
 }
 
 void DocumentReader::fail_at_line(const std::string& what) const {
-  throw Fatal(fail_message_, path_ + ":" + std::to_string(line_number_) + ": " + what);
+  throw Fatal(file_.fail_message(),
+              file_.path() + ":" + std::to_string(line_number_) + ": " + what);
 }
 
 void DocumentReader::fail_at_line(const ParsedLine& parsed) const {
-  punb::fail_at_line(path_, line_number_, fail_message_, parsed);
+  punb::fail_at_line(file_.path(), line_number_, file_.fail_message(), parsed);
 }
 
 void DocumentParser::warn_tab() {

@@ -26,9 +26,9 @@ class DocumentReader {
 
   bool next(Line& line);
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return file_.path(); }
   std::int64_t line_number() const { return line_number_; }  // of the last line handed out
-  std::int64_t file_size() const { return file_size_; }      // -1 when unknown
+  std::int64_t file_size() const { return file_.size(); }    // -1 when unknown
 
   // Ends the run with the reader's message and "path:line: what" on standard error.
   [[noreturn]] void fail_at_line(const std::string& what) const;
@@ -38,16 +38,13 @@ class DocumentReader {
  private:
   bool fill();
 
-  std::string path_;
-  const char* fail_message_;
-  FileHandle file_;
+  InputFile file_;
   ByteBuffer buffer_;
   std::size_t begin_ = 0;    // first byte not yet handed out
   std::size_t end_ = 0;      // end of the bytes read
   std::size_t scanned_ = 0;  // bytes from begin_ known to hold no newline
   bool eof_ = false;
   std::int64_t line_number_ = 0;
-  std::int64_t file_size_ = -1;
 };
 
 // Reads a line of a document file and parses it, reporting faults with file and line, and

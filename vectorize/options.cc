@@ -1,10 +1,10 @@
 #include "vectorize/options.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+
+#include "docfile/workpool.h"
 
 namespace punb::vectorize {
 
@@ -158,10 +158,7 @@ Options parse_options(const std::vector<std::string>& args) {
 }
 
 int default_thread_count() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return std::clamp(CPU_COUNT(&set), 1, kMaxThreads);
+  return static_cast<int>(std::min(available_cpus(), static_cast<unsigned>(kMaxThreads)));
 }
 
 }  // namespace punb::vectorize
