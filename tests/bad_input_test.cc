@@ -85,11 +85,14 @@ Setup both(Setup a, Setup b) {
 }
 const std::vector<std::string> kInputs = {"data.pos", "data.unlabel", "data.test"};
 std::string crlf(std::string text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
-const std::string kTenMegabyteLine = [] {
-  std::string line;
-  while (line.size() < 10'000'000) line += "7:1 ";
-  return line + "8:2\n";
-}();
+// Made when a case runs, not held in the table: the table is copied for every thread count.
+Setup insert_ten_megabyte_line(std::string name, int before) {
+  return [=](const TempDir& d) {
+    std::string line;
+    while (line.size() < 10'000'000) line += "7:1 ";
+    insert_line(name, before, line + "8:2\n")(d);
+  };
+}
 
 const std::string kTestFormat = "test set: Data Format Error!!!";
 const std::string kUsage = "parameter format error!\n";
@@ -140,7 +143,7 @@ std::vector<Case> cases() {
     {"nb_test_label_empty_line", false, insert_line("data.test", 4, "\n"), {}, kTestFormat, 1, "data.test:4: label 0", {{"data.output", 3}}},
     {"nb_test_label_plus_one", false, plus_one, {}, kGoodOutput, 0, "", {{"data.output", kSameAsGood}}},
     {"nb_tabs_warn_once_per_file", false, tabs, {}, kUnchecked, 0, "data.pos:2: warning", {{"data.output", 11}}},
-    {"nb_ten_megabyte_line", false, insert_line("data.unlabel", 7, kTenMegabyteLine), {}, kUnchecked, 0, "", {{"data.output", 10}}},
+    {"nb_ten_megabyte_line", false, insert_ten_megabyte_line("data.unlabel", 7), {}, kUnchecked, 0, "", {{"data.output", 10}}},
     // The result file.
     {"nb_result_is_a_directory", false, directory("data.output"), {}, "can not write prob_result.txt", 1, "data.output: Is a directory", {}},
     {"nb_result_on_a_full_disk", false, link_to("data.output", "/dev/full"), {}, "can not write prob_result.txt", 1,
@@ -189,7 +192,7 @@ std::vector<Case> cases() {
     {"kov_crlf_line_ends", true, edit(kInputs, crlf), {}, kGoodOutput, 0, "", {{"data.log", kSameAsGood}, {"data.output", kSameAsGood}}},
     {"kov_test_label_plus_one", true, plus_one, {}, kGoodOutput, 0, "", {{"data.log", kSameAsGood}, {"data.output", kSameAsGood}}},
     {"kov_tabs_warn_once_per_file", true, tabs, {}, kUnchecked, 0, "data.pos:2: warning", {{"data.output", 11}}},
-    {"kov_ten_megabyte_line", true, insert_line("data.unlabel", 7, kTenMegabyteLine), {}, kUnchecked, 0, "",
+    {"kov_ten_megabyte_line", true, insert_ten_megabyte_line("data.unlabel", 7), {}, kUnchecked, 0, "",
      {{"data.output", 10}, {"truetrain1matrix0+unlabelmatrix0", 31}}},
     // An empty test set: sections without probability lines (nine with the default eight
     // iterations), and an empty result file.
