@@ -19,6 +19,13 @@ std::string num(double v) {
   return s == "-0" ? "0" : s;
 }
 
+// Appends the parts in turn. (A `+` chain that begins with a short literal makes g++ 12 at -O3
+// warn, falsely, about overlapping copies.)
+template <class... Parts>
+void append(std::string& to, const Parts&... parts) {
+  (to.append(parts), ...);
+}
+
 std::string stroke_attributes(const Stroke& s) {
   std::string a = " stroke=\"" + s.color + "\" stroke-width=\"" + num(s.width) + "\"";
   if (!s.dash.empty()) a += " stroke-dasharray=\"" + s.dash + "\"";
@@ -91,9 +98,9 @@ void SvgCanvas::polyline(const std::vector<Point>& points, const Stroke& s) {
   if (points.empty()) return;
   body_ += "<polyline fill=\"none\" stroke-linejoin=\"round\" points=\"";
   for (std::size_t i = 0; i < points.size(); ++i) {
-    body_ += (i ? " " : "") + num(points[i].x) + "," + num(points[i].y);
+    append(body_, i ? " " : "", num(points[i].x), ",", num(points[i].y));
   }
-  body_ += "\"" + stroke_attributes(s) + "/>\n";
+  append(body_, "\"", stroke_attributes(s), "/>\n");
 }
 
 void SvgCanvas::rect(Point corner, double width, double height, const std::string& fill,
@@ -117,9 +124,9 @@ void SvgCanvas::text(Point at, std::string_view content, double size, Anchor anc
            "\" text-anchor=\"" + kAnchors[static_cast<int>(anchor)] + "\"";
   if (bold) body_ += " font-weight=\"bold\"";
   if (rotate != 0) {
-    body_ += " transform=\"rotate(" + num(rotate) + " " + num(at.x) + " " + num(at.y) + ")\"";
+    append(body_, " transform=\"rotate(", num(rotate), " ", num(at.x), " ", num(at.y), ")\"");
   }
-  body_ += ">" + xml_text(content) + "</text>\n";
+  append(body_, ">", xml_text(content), "</text>\n");
 }
 
 std::string SvgCanvas::finish() const { return head_ + body_ + "</svg>\n"; }

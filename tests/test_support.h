@@ -63,7 +63,10 @@ inline RunResult run_in_directory(const std::string& cwd, const std::string& pro
                                   const std::vector<std::string>& args) {
   const TempDir capture;
   std::string command = "cd " + shell_quote(cwd) + " && " + shell_quote(program);
-  for (const auto& a : args) command += " " + shell_quote(a);
+  for (const auto& a : args) {
+    command += ' ';
+    command += shell_quote(a);
+  }
   command += " >" + shell_quote(capture.path("out")) + " 2>" + shell_quote(capture.path("err")) +
              " </dev/null";
   const int raw = std::system(command.c_str());

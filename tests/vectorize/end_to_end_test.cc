@@ -151,7 +151,11 @@ TEST(Vectorize, WordOptionsShapeTheVocabulary) {
 TEST(Vectorize, NoMoreIndicesThanPunbReads) {
   const TempDir dir;
   std::string many;
-  for (int i = 0; i < 500003; ++i) many += "w" + std::to_string(i) + (i % 20 == 19 ? "\n" : " ");
+  for (int i = 0; i < 500003; ++i) {
+    many += 'w';
+    many += std::to_string(i);
+    many += i % 20 == 19 ? '\n' : ' ';
+  }
   dir.write("pos", many + "\n");
   dir.write("unl", "w7 w7\n");
   dir.write("test", "w7 w499999 w0\n");
