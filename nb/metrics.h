@@ -12,7 +12,6 @@ struct EvaluationCounters {
   std::int64_t test_positives = 0;
   std::int64_t test_negatives = 0;
   double predicted_positives = 0;
-  double predicted_negatives = 0;
   double true_positives = 0;
   double true_negatives = 0;
 
@@ -21,9 +20,8 @@ struct EvaluationCounters {
     if (predicted_positive) {
       predicted_positives += 1;
       if (label == 1) true_positives += 1;
-    } else {
-      predicted_negatives += 1;
-      if (label == -1) true_negatives += 1;
+    } else if (label == -1) {
+      true_negatives += 1;
     }
   }
 };
