@@ -169,6 +169,8 @@ std::vector<Case> cases() {
      {{"spy", 20}, {"pos_withoutspy", 0}, {"unlabelmatrix0", kAbsent}}},
     {"kov_spy_on_a_full_disk", true, link_to("spy", "/dev/full"), {}, "write error new file", 1, "spy: No space left on device",
      {{"data.log", 0}, {"unlabelmatrix0", kAbsent}}},
+    {"kov_positives_without_spies_on_a_full_disk", true, link_to("pos_withoutspy", "/dev/full"), {}, "write error new file", 1,
+     "pos_withoutspy: No space left on device", {{"data.log", 0}, {"unlabelmatrix0", kAbsent}}},
     {"kov_nowhere_to_write_working_files", true, {}, {}, "write error new file", 1, "spy:", {{"data.log", 0}}, true},
     {"kov_unlabeled_missing", true, remove("data.unlabel"), {}, "can not read training set", 1, "data.unlabel: No such file",
      {{"spy", 3}, {"pos_withoutspy", 17}, {"unlabelmatrix0", kAbsent}}},
