@@ -290,7 +290,8 @@ class Generator {
       }
       case kLargeCount:
         // Counts around 2^13 and up to 2^31 - 1: a compact store must keep them all.
-        if (!p.empty()) at(0)->count = rng.Below(2) ? rng.Range(8189, 8193) : rng.Range(8194, INT32_MAX);
+        if (!p.empty())
+          at(0)->count = rng.Below(2) ? rng.Range(8189, 8193) : rng.Range(8194, INT32_MAX);
         break;
       default:
         break;
