@@ -21,6 +21,14 @@ OutFile::OutFile(std::string path, const char* open_message, const char* write_m
   std::setvbuf(file_.get(), nullptr, _IONBF, 0);  // buffered here already
 }
 
+OutFile::OutFile(FileHandle file, std::string path, const char* write_message)
+    : path_(std::move(path)),
+      write_message_(write_message),
+      file_(std::move(file)),
+      buffer_(kBufferSize) {
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+}
+
 OutFile::~OutFile() {
   if (file_ && used_ > 0) std::fwrite(buffer_.data(), 1, used_, file_.get());
 }

@@ -15,6 +15,8 @@ namespace punb {
 class OutFile {
  public:
   OutFile(std::string path, const char* open_message, const char* write_message = nullptr);
+  // Takes over a file already open for writing; `path` names it in messages.
+  OutFile(FileHandle file, std::string path, const char* write_message);
   ~OutFile();  // an unchecked close, for runs that are already ending on another fault
 
   OutFile(const OutFile&) = delete;

@@ -10,9 +10,9 @@
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/runfiles.h"
+#include "docfile/staged.h"
 #include "report/inputs.h"
 #include "report/picture.h"
-#include "report/replace_file.h"
 #include "report/run.h"
 #include "report/table.h"
 
@@ -72,7 +72,7 @@ int report(const Options& o) {
   const punb::report::RunReport run = punb::report::load_run(o.stem);
   if (!run.note.empty()) std::cerr << "punb-report: " << run.note << "\n";
   // The picture first: a run that ends on a fault then prints no table that looks finished.
-  punb::report::replace_file(o.picture, punb::report::draw_run(run, o.stem));
+  punb::replace_file(o.picture, punb::report::draw_run(run, o.stem), punb::report::kBadInput);
   punb::print(punb::report::format_table(run.rows, o.style));
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::cerr << "punb-report: standard output: write error\n";

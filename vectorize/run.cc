@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "docfile/fatal.h"
+#include "docfile/staged.h"
 #include "vectorize/passes.h"
-#include "vectorize/staged.h"
 #include "vectorize/stopwords.h"
 #include "vectorize/words.h"
 
@@ -112,7 +112,7 @@ void run(const Options& o, std::ostream& log) {
   else
     built.vocabulary = read_vocabulary(o.vocabulary_file);
 
-  StagedFiles files;
+  StagedFiles files("can not write output");
   std::array<SetWriter, kSets> writers;
   for (std::size_t s = 0; s < kSets; ++s) {
     if (!o.has(static_cast<SetKind>(s))) continue;
