@@ -2,6 +2,7 @@
 
 #include "docfile/fatal.h"
 #include "vectorize/sources.h"
+#include "vectorize/utf8.h"
 
 namespace punb::vectorize {
 

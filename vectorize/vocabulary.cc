@@ -7,7 +7,7 @@
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "vectorize/sources.h"
-#include "vectorize/words.h"
+#include "vectorize/utf8.h"
 #include "vectorize/wordtable.h"
 
 namespace punb::vectorize {

@@ -274,16 +274,4 @@ std::string_view WordSplitter::fold_unicode(std::string_view word) {
   throw std::runtime_error("NFKC_Casefold: result keeps growing");
 }
 
-bool well_formed_utf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-  const auto length = static_cast<std::int32_t>(text.size());
-  for (std::int32_t i = 0; i < length;) {
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) return false;
-  }
-  return true;
-}
-
 }  // namespace punb::vectorize

@@ -75,8 +75,6 @@ class WordSplitter {
   std::uint64_t replaced_ = 0;
 };
 
-bool well_formed_utf8(std::string_view text);
-
 // Number of code points of a well-formed UTF-8 word.
 inline std::size_t code_points(std::string_view word) {
   std::size_t n = 0;

@@ -1,6 +1,8 @@
+#include "vectorize/utf8.h"
 #include "vectorize/words.h"
 
 #include <gtest/gtest.h>
+#include <unicode/utf8.h>
 
 #include <filesystem>
 #include <fstream>
@@ -148,8 +150,45 @@ TEST(WordSplitter, FoldsAWordAsItFoldsText) {
   EXPECT_GT(code_points(one), 10u);
   EXPECT_EQ(splitter.fold("\ufdfa\ufdfa\ufdfa\ufdfa"), one + one + one + one);
   EXPECT_EQ(code_points("stra\u00dfe\u4f60"), 7u);
-  EXPECT_TRUE(well_formed_utf8("caf\u00e9"));
-  EXPECT_FALSE(well_formed_utf8("caf\xc3"));
+}
+
+// The validator agrees with ICU's decoder on every sequence of one to three bytes and on four-byte
+// ones around every lead (both refuse overlong forms, surrogates and anything past U+10FFFF).
+TEST(Utf8, AgreesWithIcuOnEveryShortSequence) {
+  auto icu_accepts = [](const std::string& s) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(s.data());
+    const auto n = static_cast<std::int32_t>(s.size());
+    for (std::int32_t i = 0; i < n;) {
+      UChar32 c;
+      U8_NEXT(b, i, n, c);
+      if (c < 0) return false;
+    }
+    return true;
+  };
+  std::string s;
+  std::size_t disagreements = 0;
+  auto check = [&] { disagreements += well_formed_utf8(s) != icu_accepts(s); };
+  for (unsigned a = 0; a < 256; ++a) {
+    s.assign(1, static_cast<char>(a));
+    check();
+    for (unsigned b = 0; b < 256; ++b) {
+      s.assign({static_cast<char>(a), static_cast<char>(b)});
+      check();
+      for (unsigned c = 0; c < 256; ++c) {
+        s.assign({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
+        check();
+        if (a >= 0xF0 && (c == 0x80 || c == 0xBF || c == 0x41)) {
+          for (unsigned d : {0x41u, 0x80u, 0xBFu, 0xC0u}) {
+            s.push_back(static_cast<char>(d));
+            check();
+            s.pop_back();
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(disagreements, 0u);
+  EXPECT_TRUE(well_formed_utf8("caf\u00e9 \U0001F600"));
 }
 
 }  // namespace
