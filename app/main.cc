@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/keep_model.h"
 #include "app/options.h"
 #include "docfile/fatal.h"
 #include "docfile/workpool.h"
@@ -29,12 +31,25 @@ unsigned thread_count(const punb::Options& o) {
 }
 
 int dispatch(const punb::Options& o) {
+  // Read before the run, so that a vocabulary that does not parse costs no run.
+  std::optional<punb::TextVocabulary> text;
+  if (o.model) text = punb::text_vocabulary_beside(o.stem);
   punb::WorkerPool pool(thread_count(o));
-  if (o.mode == punb::Mode::naive_bayes) {
-    return punb::naive_bayes_mode_run(o.smoothing_weight, o.files, pool);
+  punb::SavedModel model =
+      o.mode == punb::Mode::naive_bayes
+          ? punb::naive_bayes_mode_run(o.smoothing_weight, o.files, pool)
+          : punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
+                                              kSpyStepRounds, o.files, o.iterations, pool);
+  if (o.model) {
+    model.punb_version = PUNB_VERSION;
+    model.smoothing_weight = o.smoothing_weight;
+    model.spy_fraction = o.spy_fraction;
+    model.threshold_rate = o.threshold_rate;
+    model.iterations = o.iterations;
+    model.text = std::move(text);
+    punb::write_model(*o.model, model);
   }
-  return punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
-                                           kSpyStepRounds, o.files, o.iterations, pool);
+  return 0;
 }
 
 int usage_error(const punb::UsageError& e) {
@@ -64,6 +79,12 @@ int checked_exit(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, as the companions take them; anywhere else they are words the scan passes over.
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "--version")) {
+    std::fputs(std::string(argv[1]) == "--help" ? punb::kUsageSynopsis : "punb " PUNB_VERSION "\n",
+               stdout);
+    return checked_exit(0);
+  }
   try {
     const punb::Options options = punb::scan_options({argv + 1, argv + argc});
     return checked_exit(dispatch(options));

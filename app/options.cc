@@ -10,18 +10,20 @@ namespace punb {
 
 const char* const kUsageSynopsis =
     "usage: punb -nb|-kov -f STEM [-l WEIGHT] [-s FRACTION] [-rt RATE] [-i ITERATIONS] "
-    "[-j THREADS]\n"
+    "[-j THREADS] [--model FILE]\n"
     "  -nb   naive Bayes mode         -kov  positive-unlabeled mode\n"
     "  -f    reads STEM.pos, STEM.unlabel, STEM.test; writes STEM.output (and STEM.log)\n"
     "  -l    smoothing weight, > 0 (default 0.1)\n"
     "  -s    spy fraction, 0..1 (default 0.15)\n"
     "  -rt   threshold rate, 0..1 (default 0.1)\n"
     "  -i    EM iterations, >= 0 (default 8; 0 means the default)\n"
-    "  -j    threads, >= 0 (default: the CPUs the process may use; 0 means the default)\n";
+    "  -j    threads, >= 0 (default: the CPUs the process may use; 0 means the default)\n"
+    "  --model  also writes the classifier whose posteriors STEM.output holds to FILE\n"
+    "  punb --help | --version\n";
 
 namespace {
 
-enum class Key { nb, kov, stem, lambda, spy, ignored, iterations, rate, threads };
+enum class Key { nb, kov, stem, lambda, spy, ignored, iterations, rate, threads, model };
 
 struct OptionEntry {
   const char* text;
@@ -36,7 +38,7 @@ constexpr OptionEntry kOptions[] = {
     {"-kov", Key::kov, false},  {"-f", Key::stem, true},       {"-F", Key::stem, true},
     {"-l", Key::lambda, true},  {"-s", Key::spy, true},        {"-S", Key::spy, true},
     {"-e", Key::ignored, true}, {"-i", Key::iterations, true}, {"-rt", Key::rate, true},
-    {"-j", Key::threads, true},
+    {"-j", Key::threads, true}, {"--model", Key::model, true},
 };
 
 const OptionEntry* match(const std::string& arg) {
@@ -120,6 +122,9 @@ Options scan_options(const std::vector<std::string>& args) {
         break;
       case Key::threads:
         o.threads = to_integer(value, "the thread count");
+        break;
+      case Key::model:
+        o.model = value;
         break;
       default:
         break;  // -e: read and ignored

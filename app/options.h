@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,12 +14,13 @@ enum class Mode { none, naive_bayes, positive_unlabeled };
 
 struct Options {
   Mode mode = Mode::none;
-  double smoothing_weight = 0.0;  // -l
-  double spy_fraction = 0.0;      // -s, -S
-  double threshold_rate = 0.0;    // -rt
-  std::int32_t iterations = 0;    // -i
-  std::int32_t threads = 0;       // -j; 0: as many as the process has CPUs
-  std::string stem;               // -f, -F
+  double smoothing_weight = 0.0;     // -l
+  double spy_fraction = 0.0;         // -s, -S
+  double threshold_rate = 0.0;       // -rt
+  std::int32_t iterations = 0;       // -i
+  std::int32_t threads = 0;          // -j; 0: as many as the process has CPUs
+  std::string stem;                  // -f, -F
+  std::optional<std::string> model;  // --model: where to keep the classifier
   RunFiles files;
 };
 

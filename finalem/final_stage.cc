@@ -120,11 +120,11 @@ void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile
         lines.accuracy);
 }
 
-std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                             std::int32_t iterations, TestSet& test, OutFile& log,
-                             WorkerPool& pool) {
+FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
+                            std::int32_t iterations, TestSet& test, OutFile& log,
+                            WorkerPool& pool) {
   std::vector<Posteriors> post;
-  std::int64_t selected = 0;
+  FinalChoice choice;
   for (int round = 0; round < rounds; ++round) {
     const SpyStepResult::Split& split = spy.splits[static_cast<std::size_t>(round)];
     if (split.reliable.empty()) {
@@ -136,20 +136,35 @@ std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda
     const SecondStage stage = build_second_stage_model(spy, split, lambda, pool);
     Model model = stage.model;
     ScoreTable table(model, spy.mask, spy.vocab, &pool);
-    selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
+    // The final result is read from the run log by section number, and round 0's sections come
+    // first: the model kept is round 0's classifier of the selected number. The models are kept
+    // only until the selection is known.
+    const bool keep = round == 0;
+    auto record = [&](const Model& current) {
+      const double miss_rate = positive_miss_rate(spy, table, pool, post);
+      selection.record(current.priors.pos, miss_rate);
+      if (keep) choice.sequence.push_back({current.priors.pos, miss_rate});
+    };
+    record(model);
     test_pass(test, table, pool, log, kFirstClassifierHeader,
               "\n" + std::string(kFirstClassifierHeader));
+    if (keep) choice.model = model;  // the first classifier, unless an iteration is selected
+    Model previous;
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
+      if (keep && !selection.selected()) previous = model;
       em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, post);
       table.rebuild(model, spy.mask, spy.vocab, &pool);
-      selection.record(model.priors.pos, positive_miss_rate(spy, table, pool, post));
+      const bool chose_before = selection.selected().has_value();
+      record(model);
+      // Entry t decides for entry t - 1 at the earliest: the one before this iteration.
+      if (keep && !chose_before && selection.selected()) choice.model = std::move(previous);
       const std::string header = iteration_header(t);
       test_pass(test, table, pool, log, header, "\n" + header);
     }
-    if (selection.selected()) selected = *selection.selected();
+    if (selection.selected()) choice.selected = *selection.selected();
   }
-  return selected;
+  return choice;
 }
 
 }  // namespace punb

@@ -6,6 +6,7 @@
 
 #include "docfile/outfile.h"
 #include "finalem/testset.h"
+#include "nb/modelfile.h"
 #include "spystep/spystep.h"
 
 namespace punb {
@@ -32,10 +33,17 @@ class ClassifierSelection {
 void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile& log,
                std::string_view log_header, std::string_view console_header);
 
+// What the final stage chose: the selected classifier index and that classifier's model, and the
+// statistics the selection read (entry 0 the first classifier, entry t iteration t).
+struct FinalChoice {
+  std::int64_t selected = 0;
+  Model model;
+  std::vector<SequenceEntry> sequence;
+};
+
 // Runs the final stage of every round (second-stage model, its test, the EM iterations with a
-// test after each) and returns the selected classifier index.
-std::int64_t run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                             std::int32_t iterations, TestSet& test, OutFile& log,
-                             WorkerPool& pool);
+// test after each) and returns what it selected.
+FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
+                            std::int32_t iterations, TestSet& test, OutFile& log, WorkerPool& pool);
 
 }  // namespace punb

@@ -9,17 +9,28 @@
 
 namespace punb {
 
-int positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
-                                int rounds, const RunFiles& files, std::int32_t iterations,
-                                WorkerPool& pool) {
+SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
+                                       int rounds, const RunFiles& files, std::int32_t iterations,
+                                       WorkerPool& pool) {
   // Created first, so that a run stopped by a later fault still leaves its (empty) log.
   OutFile log(files.log, kCannotReadTrainingSet, kWriteErrorNewFile);
   const SpyStepResult spy =
       run_spy_step(files, {threshold_rate, lambda, spy_fraction, rounds}, pool);
   TestSet test(files.test, spy.mask);
-  const std::int64_t selected = run_final_stage(spy, rounds, lambda, iterations, test, log, pool);
-  print(write_final_result(log, files, selected));
-  return 0;
+  const FinalChoice choice = run_final_stage(spy, rounds, lambda, iterations, test, log, pool);
+  print(write_final_result(log, files, choice.selected));
+
+  SavedModel saved;
+  saved.mode = RunMode::positive_unlabeled;
+  saved.selected = choice.selected;
+  saved.positive_documents = spy.positives;
+  saved.unlabeled_documents = spy.unlabeled;
+  saved.spies = spy.spies;
+  saved.reliable_negatives = static_cast<std::int64_t>(spy.splits.front().reliable.size());
+  saved.spy_threshold = spy.splits.front().threshold;
+  saved.sequence = choice.sequence;
+  keep_words(choice.model, spy.mask, spy.vocab, saved);
+  return saved;
 }
 
 }  // namespace punb

@@ -101,7 +101,7 @@ void refuse_degenerate_training(const RunFiles& files, std::int64_t positives,
 
 }  // namespace
 
-int naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool) {
+SavedModel naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool) {
   OutFile result(files.result, kCannotWriteResult);
 
   CountTable pos(kTableSize);
@@ -140,7 +140,13 @@ int naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool)
 
   const ReportLines lines = report_lines(counters);
   print("\n" + lines.recall + lines.precision + lines.f_measure + lines.accuracy);
-  return 0;
+
+  SavedModel saved;
+  saved.mode = RunMode::naive_bayes;
+  saved.positive_documents = positives;
+  saved.unlabeled_documents = unlabeled;
+  keep_words(model, mask, vocab, saved);
+  return saved;
 }
 
 }  // namespace punb

@@ -150,6 +150,7 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
   std::vector<std::uint8_t> reliable;
   reliable.reserve(static_cast<std::size_t>(s.unlabeled));
   SpyStepResult::Split& split = s.splits.emplace_back();
+  split.threshold = threshold;
   double sum_neg = 0.0;
   double sum_pos = 0.0;
   counts.score_and_gather(s.unlabeled_docs, every_unlabeled, table, s.ranges, pool, posts);

@@ -56,6 +56,7 @@ struct SpyStepResult {
   // Per round: the unlabeled documents of its remaining-unlabeled file and of its
   // reliable-negative file, each in unlabeled-set order.
   struct Split {
+    double threshold = 0.0;  // the spy threshold it was split at
     DocStore::Selection remaining;
     DocStore::Selection reliable;
   };

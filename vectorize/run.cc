@@ -121,6 +121,7 @@ void run(const Options& o, std::ostream& log) {
     writers[s].ids = &files.add(path + ".ids");
   }
   write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
+  write_word_reading({o.words.fold, o.words.min_length}, files.add(o.stem + ".vocab.options"));
   const WrittenSets written = write_sets(inputs, filter, built.vocabulary, o.threads, writers);
   files.commit();
   report(o, inputs, built, written, log);

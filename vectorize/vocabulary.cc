@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 
 #include "docfile/fatal.h"
@@ -112,6 +113,36 @@ Vocabulary read_vocabulary(const std::string& path) {
   std::sort(vocabulary.begin(), vocabulary.end(),
             [](const VocabularyEntry& a, const VocabularyEntry& b) { return a.index < b.index; });
   return vocabulary;
+}
+
+void write_word_reading(const WordReading& reading, OutFile& out) {
+  out.write(std::string("fold ") + (reading.fold ? "yes" : "no") + "\nmin-length " +
+            std::to_string(reading.min_length) + "\n");
+}
+
+std::optional<WordReading> read_word_reading(const std::string& path) {
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) return std::nullopt;
+  const std::string text = read_whole_file(path, kBadVocabulary);
+  WordReading reading;
+  bool seen[2] = {false, false};
+  for_each_line(text, [&](std::string_view line, std::size_t line_number) {
+    auto fail = [&](const std::string& what) -> Fatal {
+      return Fatal(kBadVocabulary, path + ":" + std::to_string(line_number) + ": " + what);
+    };
+    std::uint64_t n = 0;
+    if (line == "fold yes" || line == "fold no") {
+      reading.fold = line == "fold yes";
+      if (std::exchange(seen[0], true)) throw fail("fold is given twice");
+    } else if (line.starts_with("min-length ") && read_number(line.substr(11), n) && n >= 1) {
+      reading.min_length = n;
+      if (std::exchange(seen[1], true)) throw fail("min-length is given twice");
+    } else {
+      throw fail("expected 'fold yes', 'fold no' or 'min-length N' (N from 1)");
+    }
+  });
+  if (!seen[0] || !seen[1]) throw Fatal(kBadVocabulary, path + ": fold or min-length is missing");
+  return reading;
 }
 
 }  // namespace punb::vectorize

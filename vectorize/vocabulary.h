@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,16 @@ void write_vocabulary(const Vocabulary& vocabulary, OutFile& out);
 // Reads a file written by write_vocabulary; a line that does not parse ends the run with its
 // path and line number.
 Vocabulary read_vocabulary(const std::string& path);
+
+// How the words of the text were read, kept beside the vocabulary (STEM.vocab.options) so that
+// new text can be read the same way: "fold yes|no" and "min-length N", a line each. Stop words
+// need no record: they never reach the vocabulary, and only its words count.
+struct WordReading {
+  bool fold = true;
+  std::uint64_t min_length = 1;
+};
+void write_word_reading(const WordReading& reading, OutFile& out);
+// Reads such a file; nullopt when there is none. A file that does not parse ends the run.
+std::optional<WordReading> read_word_reading(const std::string& path);
 
 }  // namespace punb::vectorize

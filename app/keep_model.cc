@@ -1,0 +1,34 @@
+#include "app/keep_model.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "docfile/staged.h"
+#include "vectorize/vocabulary.h"
+
+namespace punb {
+
+std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem) {
+  const std::string path = stem + ".vocab";
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) return std::nullopt;
+  TextVocabulary text;
+  for (vectorize::VocabularyEntry& e : vectorize::read_vocabulary(path)) {
+    text.indices.push_back(e.index);
+    text.words.push_back(std::move(e.word));
+  }
+  if (const auto reading = vectorize::read_word_reading(path + ".options")) {
+    text.folded = reading->fold;
+    text.min_length = reading->min_length;
+  } else {
+    std::cerr << "punb: " << path << ": no " << path
+              << ".options beside it: its words are taken as folded, punb-vectorize's default\n";
+  }
+  return text;
+}
+
+void write_model(const std::string& path, const SavedModel& model) {
+  replace_file(path, format_model_file(model), kCannotWriteModel);
+}
+
+}  // namespace punb
