@@ -248,8 +248,9 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
   std::set<std::string> left;
   for (const auto& e : std::filesystem::directory_iterator(dir.root()))
     left.insert(e.path().filename());
-  EXPECT_EQ(left, (std::set<std::string>{"p", "u", "empty", "bad.vocab", "s.pos", "s.unlabel",
-                                         "s.vocab", "s.pos.ids", "s.unlabel.ids"}));
+  EXPECT_EQ(left,
+            (std::set<std::string>{"p", "u", "empty", "bad.vocab", "s.pos", "s.unlabel", "s.vocab",
+                                   "s.vocab.options", "s.pos.ids", "s.unlabel.ids"}));
 }
 
 }  // namespace
