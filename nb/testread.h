@@ -32,21 +32,22 @@ struct ScoredTests {
 // Appends the probability line of every posterior to `lines`.
 void append_probability_lines(std::span<const Posteriors> post, std::string& lines);
 
-// Reads the test set with the pool and hands take(const ScoredTests&) every piece of it in file
-// order, scored. Each document's words that are in the vocabulary (no other word counts) are
-// kept, and appended to `keep` when one is given. A fault in a line still hands over every
-// document before it.
+// Reads a document file with the pool and hands take(const ScoredTests&) every piece of it in
+// file order, scored. Each document's words that are in the vocabulary (no other word counts) are
+// kept, and appended to `keep` when one is given. Test lines lead with their label; other lines'
+// labels read as 0. A fault in a line still hands over every document before it; a failure to read
+// ends the run with `fail_message`.
 template <class Take>
-void read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
-                             const ScoreTable& table, WorkerPool& pool, DocStore* keep,
-                             Take&& take) {
-  PieceReader in(path, kCannotReadTestSet);
+void read_and_score(const std::string& path, const char* fail_message, bool test_lines,
+                    const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
+                    DocStore* keep, Take&& take) {
+  PieceReader in(path, fail_message);
   std::vector<ScoredTests> slots(pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
     ScoredTests& s = slots[k];
     s.clear();
     const PieceOutcome outcome = parse_piece(
-        piece, true, [&] { s.docs.begin_document(); },
+        piece, test_lines, [&] { s.docs.begin_document(); },
         [&](std::int32_t index, std::int32_t count) {
           if (mask[static_cast<std::size_t>(index)] == 1) s.docs.add_pair(index, count);
         },
@@ -65,6 +66,14 @@ void read_and_score_test_set(const std::string& path, const VocabularyMask& mask
     if (keep) keep->append(slots[k].docs);
     take(slots[k]);
   });
+}
+
+// Reads and scores the test set.
+template <class Take>
+void read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
+                             const ScoreTable& table, WorkerPool& pool, DocStore* keep,
+                             Take&& take) {
+  read_and_score(path, kCannotReadTestSet, true, mask, table, pool, keep, take);
 }
 
 }  // namespace punb

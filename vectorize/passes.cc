@@ -8,7 +8,6 @@
 #include <mutex>
 #include <thread>
 
-#include "docfile/outfile.h"
 #include "vectorize/batches.h"
 #include "vectorize/progress.h"
 #include "vectorize/words.h"
@@ -238,6 +237,8 @@ struct EncodedDocument {
   SetKind set;
   std::size_t line_end;
   std::size_t id_end;
+  std::uint32_t input;
+  std::uint64_t number;
 };
 
 struct EncodedBatch {
@@ -263,13 +264,9 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, Word
     const InputFile& input = inputs[d.input];
     splitter.split(batch.text_of(d), encoder);
     encoder.finish(input.label, out.lines);
-    out.ids += input.path;
-    if (!input.whole_document) {
-      out.ids += ':';
-      out.ids += std::to_string(d.line);
-    }
+    out.ids += source_name(input, d.line);
     out.ids += '\n';
-    out.documents.push_back({input.set, out.lines.size(), out.ids.size()});
+    out.documents.push_back({input.set, out.lines.size(), out.ids.size(), d.input, d.line});
     SetTotals& t = out.totals[set_number(input.set)];
     ++t.documents;
     t.positive += input.label > 0;
@@ -284,16 +281,14 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, Word
   }
 }
 
-void emit_batch(const EncodedBatch& batch, const std::array<SetWriter, kSets>& writers,
-                WrittenSets& written) {
+void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets& written) {
   std::size_t line = 0;
   std::size_t id = 0;
   const std::string_view lines(batch.lines);
   const std::string_view ids(batch.ids);
   for (const EncodedDocument& d : batch.documents) {
-    const SetWriter& w = writers[set_number(d.set)];
-    w.lines->write(lines.substr(line, d.line_end - line));
-    w.ids->write(ids.substr(id, d.id_end - id));
+    emit({d.set, lines.substr(line, d.line_end - line), ids.substr(id, d.id_end - id), d.input,
+          d.number});
     line = d.line_end;
     id = d.id_end;
   }
@@ -352,9 +347,8 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
   return result;
 }
 
-WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                       const Vocabulary& vocabulary, int threads,
-                       const std::array<SetWriter, kSets>& writers) {
+WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
+                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit) {
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
@@ -374,7 +368,7 @@ WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& f
         while (reader.next(batch)) {
           encode_batch(batch, inputs, splitter, encoder, encoded);
           if (!order.wait_turn(batch.sequence)) return;
-          emit_batch(encoded, writers, written);
+          emit_batch(encoded, emit, written);
           order.done();
         }
       },

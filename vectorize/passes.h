@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -10,10 +11,6 @@
 #include "vectorize/sources.h"
 #include "vectorize/stopwords.h"
 #include "vectorize/vocabulary.h"
-
-namespace punb {
-class OutFile;
-}
 
 namespace punb::vectorize {
 
@@ -42,12 +39,6 @@ struct TrainingWords {
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
                                    const WordFilter& filter, int threads);
 
-// Where a set's lines and their sources go.
-struct SetWriter {
-  OutFile* lines = nullptr;
-  OutFile* ids = nullptr;
-};
-
 struct SetTotals {
   std::uint64_t documents = 0;
   std::uint64_t positive = 0;     // test documents labelled 1
@@ -62,11 +53,21 @@ struct WrittenSets {
   std::uint64_t bytes = 0;
 };
 
+// A document as written: its set, its line and its source (`path` or `path:line`), each with its
+// line end, and where it came from.
+struct WrittenDocument {
+  SetKind set;
+  std::string_view line;
+  std::string_view source;
+  std::uint32_t input;   // index into the input files
+  std::uint64_t number;  // its line in a file of one document per line; 0 for a whole file
+};
+using EmitDocument = std::function<void(const WrittenDocument&)>;
+
 // Second pass, over all input files: each document as a line of `index:count` pairs in
-// increasing index order (test lines led by their label), and its source in the ids file.
-// Lines come out in input order whatever the number of threads.
-WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                       const Vocabulary& vocabulary, int threads,
-                       const std::array<SetWriter, kSets>& writers);
+// increasing index order (test lines led by their label), handed to `emit` with its source.
+// Documents come out in input order whatever the number of threads, one at a time.
+WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
+                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit);
 
 }  // namespace punb::vectorize

@@ -113,16 +113,22 @@ void run(const Options& o, std::ostream& log) {
     built.vocabulary = read_vocabulary(o.vocabulary_file);
 
   StagedFiles files("can not write output");
-  std::array<SetWriter, kSets> writers;
+  // Where each set's lines and their sources go.
+  std::array<OutFile*, kSets> lines{};
+  std::array<OutFile*, kSets> ids{};
   for (std::size_t s = 0; s < kSets; ++s) {
     if (!o.has(static_cast<SetKind>(s))) continue;
     const std::string path = o.stem + kSetExtension[s];
-    writers[s].lines = &files.add(path);
-    writers[s].ids = &files.add(path + ".ids");
+    lines[s] = &files.add(path);
+    ids[s] = &files.add(path + ".ids");
   }
   write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
   write_word_reading({o.words.fold, o.words.min_length}, files.add(o.stem + ".vocab.options"));
-  const WrittenSets written = write_sets(inputs, filter, built.vocabulary, o.threads, writers);
+  const WrittenSets written =
+      encode_sets(inputs, filter, built.vocabulary, o.threads, [&](const WrittenDocument& d) {
+        lines[set_number(d.set)]->write(d.line);
+        ids[set_number(d.set)]->write(d.source);
+      });
   files.commit();
   report(o, inputs, built, written, log);
 }

@@ -32,6 +32,12 @@ struct InputFile {
 std::vector<InputFile> list_inputs(const std::vector<InputPath>& paths,
                                    std::vector<std::string>& warnings);
 
+// How the ids files name a document: the file's path, followed by ':' and the line number for a
+// file of one document per line.
+inline std::string source_name(const InputFile& input, std::uint64_t line) {
+  return input.whole_document ? input.path : input.path + ":" + std::to_string(line);
+}
+
 // The whole content of a small file; a failure ends the run with `message` and the path.
 std::string read_whole_file(const std::string& path, const char* message);
 
