@@ -46,7 +46,8 @@ struct Case {
   int status;
   std::string detail;  // on standard error; empty: nothing there
   std::vector<FileCheck> files;
-  bool run_in_proc = false;  // with /proc, where nothing can be created, as current directory
+  bool run_in_proc = false;      // with /proc, where nothing can be created, as current directory
+  std::size_t detail_lines = 2;  // on standard error, the first ending the message's line
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -149,6 +150,10 @@ std::vector<Case> cases() {
     {"nb_ten_megabyte_line", false, insert_ten_megabyte_line("data.unlabel", 7), {}, kUnchecked, 0, "", {{"data.output", 10}}},
     // The result file.
     {"nb_result_is_a_directory", false, directory("data.output"), {}, "can not write prob_result.txt", 1, "data.output: Is a directory", {}},
+    {"nb_failed_run_keeps_the_earlier_model", false, both(replace("m", "earlier\n"), insert_line("data.test", 2, "7 1:1\n")),
+     {"--model", "m"}, kTestFormat, 1, "data.test:2: label 7", {{"m", kContent, "earlier\n"}}},
+    {"nb_model_on_a_full_disk", false, {}, {"--model", "/dev/full"}, kGoodOutput + "can not write model file", 1,
+     "/dev/full: No space left on device", {{"data.output", kSameAsGood}}},
     {"nb_result_on_a_full_disk", false, link_to("data.output", "/dev/full"), {}, "can not write prob_result.txt", 1,
      "data.output: No space left on device", {}},
     // Settings without a defined result.
@@ -211,6 +216,15 @@ std::vector<Case> cases() {
      "data.output: No space left on device", {{"data.log", kSameAsGood}}},
     {"kov_run_log_on_a_full_disk", true, link_to("data.log", "/dev/full"), {}, kGoodReports + "write error new file", 1,
      "data.log: No space left on device", {{"data.output", kAbsent}}},
+    // Keeping the classifier: written complete or not at all, and only by a run that succeeds.
+    {"kov_model_on_a_full_disk", true, {}, {"--model", "/dev/full"}, kGoodOutput + "can not write model file", 1,
+     "/dev/full: No space left on device", {{"data.output", kSameAsGood}}},
+    {"kov_model_in_a_missing_folder", true, {}, {"--model", "nowhere/m"}, kGoodOutput + "can not write model file", 1,
+     "nowhere/m: No such file or directory", {{"data.output", kSameAsGood}}},
+    {"kov_bad_vocabulary_costs_no_run", true, replace("data.vocab", "1\t1\t1\tword\n2\tnonsense\n"), {"--model", "m"},
+     "vocabulary file does not parse", 1, "data.vocab:2:", {{"data.log", kAbsent}, {"m", kAbsent}}},
+    {"kov_vocabulary_without_options_taken_as_folded", true, replace("data.vocab", "1\t1\t1\tword\n"), {"--model", "m"},
+     kGoodOutput, 0, "data.vocab.options beside it: its words are taken as folded", {{"m", kPresent}}, false, 1},
     // Settings without a defined result.
     {"kov_spy_fraction_above_one", true, {}, {"-s", "1.5"}, kUsage, 2, "spy fraction", no_files},
     {"kov_negative_rate", true, {}, {"-rt", "-0.1"}, kUsage, 2, "threshold rate", no_files},
@@ -264,6 +278,7 @@ TEST_P(BadInput, FailsCleanlyOrReadsAsDocumented) {
       test::run_in_directory(c.run_in_proc ? "/proc" : dir.root(), PUNB_BINARY, args);
 
   std::string expected = c.out == kGoodOutput ? good.out : c.out;
+  if (c.out.rfind(kGoodOutput, 0) == 0) expected = good.out + c.out.substr(kGoodOutput.size());
   if (expected.rfind(kGoodReports, 0) == 0) {
     expected = good.out.substr(0, good.out.find("\n************<  The Final Result")) +
                expected.substr(kGoodReports.size());
@@ -278,7 +293,7 @@ TEST_P(BadInput, FailsCleanlyOrReadsAsDocumented) {
     EXPECT_NE(r.err.find(c.detail), std::string::npos) << r.err;
     // One line of detail (after the line break that ends the message's line), or one warning
     // per file; the usage error adds a synopsis.
-    EXPECT_TRUE(c.status == 2 || test::count_lines(r.err) == 2) << r.err;
+    EXPECT_TRUE(c.status == 2 || test::count_lines(r.err) == c.detail_lines) << r.err;
   }
   for (const FileCheck& f : c.files) {
     const bool exists = fs::exists(dir.path(f.name.substr(0, f.name.find('+'))));
@@ -293,6 +308,23 @@ TEST_P(BadInput, FailsCleanlyOrReadsAsDocumented) {
       EXPECT_EQ(text, want) << f.name;  // the good run's, the given content, or empty
     }
   }
+}
+
+// Alone, --help and --version answer at once; among other arguments they are words the scan
+// passes over, as always.
+TEST(CommandLine, HelpAndVersionAlone) {
+  TempDir dir;
+  const test::RunResult help = test::run_punb(dir, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: punb -nb|-kov -f STEM", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  const test::RunResult version = test::run_punb(dir, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("punb ", 0), 0u);
+  EXPECT_EQ(test::count_lines(version.out), 1u);
+  const test::RunResult mixed = test::run_punb(dir, {"--version", "-nb"});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_EQ(mixed.out, "can not write prob_result.txt");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -17,6 +17,7 @@ struct Expected {
   double rate = 0.1;
   int iterations = 8;
   int threads = 0;  // 0: the default, as many as the CPUs
+  std::optional<std::string> model = std::nullopt;
 };
 
 struct OptionCase {
@@ -43,6 +44,7 @@ TEST_P(OptionTable, Scan) {
   EXPECT_EQ(o.threshold_rate, c.expected->rate);
   EXPECT_EQ(o.iterations, c.expected->iterations);
   EXPECT_EQ(o.threads, c.expected->threads);
+  EXPECT_EQ(o.model, c.expected->model);
 }
 
 constexpr Mode NB = Mode::naive_bayes;
@@ -74,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, OptionTable,
     OptionCase{"threads_read_like_atoi", {"-kov", "-f", "d", "-j", "3x", "-jobs", "7.9"}, Expected{PU, "d.pos", 0.1, 0.15, 0.1, 8, 7}},
     OptionCase{"threads_zero_or_garbage_default", {"-nb", "-f", "d", "-j", "4", "-j", "none"}, Expected{NB, "d.pos"}},
     OptionCase{"threads_negative", {"-nb", "-f", "d", "-j", "-1"}, std::nullopt},
-    OptionCase{"threads_last", {"-nb", "-f", "d", "-j"}, std::nullopt}),
+    OptionCase{"threads_last", {"-nb", "-f", "d", "-j"}, std::nullopt},
+    OptionCase{"model_takes_the_next_argument", {"--model", "-nb", "-kov", "-f", "d", "--model", "m"}, Expected{PU, "d.pos", 0.1, 0.15, 0.1, 8, 0, "m"}},
+    OptionCase{"model_may_be_empty", {"-nb", "-f", "d", "--model", ""}, Expected{NB, "d.pos", 0.1, 0.15, 0.1, 8, 0, ""}},
+    OptionCase{"model_last", {"-nb", "-f", "d", "--model"}, std::nullopt},
+    OptionCase{"help_among_others_is_a_word", {"--help", "-nb", "-f", "d", "--version"}, Expected{NB, "d.pos"}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
