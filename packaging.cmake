@@ -1,11 +1,11 @@
-# Installing the three tools, their manual pages and documents, and the Debian package built
+# Installing the four tools, their manual pages and documents, and the Debian package built
 # from the same install rules (cpack -G DEB in a build folder).
 include(GNUInstallDirs)
 
-install(TARGETS punb punb-vectorize punb-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS punb punb-vectorize punb-report punb-classify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The pages carry the project's version; nothing else in them is generated.
-foreach(page punb punb-vectorize punb-report)
+foreach(page punb punb-vectorize punb-report punb-classify)
   configure_file(man/${page}.1 man/${page}.1 @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
@@ -24,7 +24,8 @@ unlabeled documents only, with no labelled negatives, and measures it on a\n\
 labelled test set, in a naive Bayes baseline mode and a positive-unlabeled mode\n\
 (spies, reliable negatives, EM iterations). punb-vectorize turns folders or files\n\
 of UTF-8 text into its input files with a saved vocabulary; punb-report gives\n\
-threshold-free figures and an SVG picture of a run.")
+threshold-free figures and an SVG picture of a run; punb-classify applies a\n\
+classifier kept by punb --model to new documents or text.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER
     "punb maintainers <maintainers@users.noreply.c-seed-8cdbaa14.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

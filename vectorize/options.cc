@@ -14,7 +14,8 @@ const char* const kUsage =
 
 Turns text into punb's input files. A PATH that is a directory: every regular file below it is
 one document. A PATH that is a file: every line is one document. Writes STEM.pos, STEM.unlabel
-and STEM.test for the sets given, STEM.<set>.ids (the source of each line) and STEM.vocab.
+and STEM.test for the sets given, STEM.<set>.ids (the source of each line), STEM.vocab and
+STEM.vocab.options (how the words were read).
 
   -o STEM                  stem of the files written
   --pos PATH...            positive training documents

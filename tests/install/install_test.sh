@@ -12,16 +12,18 @@ prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 installed=$(cd "$prefix" && find . -type f | sort)
 expected="./bin/punb
+./bin/punb-classify
 ./bin/punb-report
 ./bin/punb-vectorize
 ./share/doc/punb/LICENSE
 ./share/doc/punb/README.md
+./share/man/man1/punb-classify.1
 ./share/man/man1/punb-report.1
 ./share/man/man1/punb-vectorize.1
 ./share/man/man1/punb.1"
 [ "$installed" = "$expected" ] || fail "installed files: $installed"
 
-for tool in punb-vectorize punb-report; do
+for tool in punb punb-vectorize punb-report punb-classify; do
   [ "$("$prefix/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version"
 done
 mkdir "$scratch/run"
@@ -29,7 +31,11 @@ cd "$scratch/run"
 text=$source/examples/text
 "$prefix/bin/punb-vectorize" -o demo --pos "$text/train/pos" --unlabel "$text/train/unsup" \
   --test-pos "$text/test/pos" --test-neg "$text/test/neg" 2>/dev/null
-"$prefix/bin/punb" -kov -f demo | grep -q "The Final Result" || fail "punb -kov"
+"$prefix/bin/punb" -kov -f demo --model demo.model | grep -q "The Final Result" || fail "punb -kov"
+"$prefix/bin/punb-classify" demo.model --labeled demo.test -o again.output >/dev/null
+cmp -s again.output demo.output || fail "punb-classify does not reproduce demo.output"
+[ "$("$prefix/bin/punb-classify" demo.model --text "$text/test/pos" --top 1 | cut -f2)" != "" ] ||
+  fail "punb-classify --text"
 "$prefix/bin/punb-report" demo >/dev/null
 [ -s demo.output ] && [ -s demo.report.svg ] || fail "no result or picture"
 
