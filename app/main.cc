@@ -9,6 +9,7 @@
 #include "app/keep_model.h"
 #include "app/options.h"
 #include "docfile/fatal.h"
+#include "docfile/outfile.h"
 #include "docfile/workpool.h"
 #include "finalem/purun.h"
 #include "nb/nbrun.h"
@@ -67,15 +68,6 @@ int fatal(const std::string& message, const std::string& detail) {
   return kExitFatal;
 }
 
-// The reports are the run's product: if standard output could not take them, say so.
-int checked_exit(int status) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::cerr << "punb: standard output: write error\n";
-    return kExitFatal;
-  }
-  return status;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,11 +75,11 @@ int main(int argc, char** argv) {
   if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "--version")) {
     std::fputs(std::string(argv[1]) == "--help" ? punb::kUsageSynopsis : "punb " PUNB_VERSION "\n",
                stdout);
-    return checked_exit(0);
+    return punb::checked_exit(0, "punb");
   }
   try {
     const punb::Options options = punb::scan_options({argv + 1, argv + argc});
-    return checked_exit(dispatch(options));
+    return punb::checked_exit(dispatch(options), "punb");
   } catch (const punb::UsageError& e) {
     return usage_error(e);
   } catch (const punb::Fatal& e) {

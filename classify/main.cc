@@ -7,20 +7,12 @@
 #include "classify/options.h"
 #include "classify/run.h"
 #include "docfile/fatal.h"
+#include "docfile/outfile.h"
 
 namespace {
 
 constexpr int kExitFatal = 1;
 constexpr int kExitUsage = 2;
-
-// The lines are the run's product: if standard output could not take them, say so.
-int checked_exit(int status) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::cerr << "punb-classify: standard output: write error\n";
-    return kExitFatal;
-  }
-  return status;
-}
 
 }  // namespace
 
@@ -30,10 +22,10 @@ int main(int argc, char** argv) {
     if (options.help || options.version) {
       std::fputs(options.help ? punb::classify::kUsage : "punb-classify " PUNB_VERSION "\n",
                  stdout);
-      return checked_exit(0);
+      return punb::checked_exit(0, "punb-classify");
     }
     punb::classify::run(options, std::cerr);
-    return checked_exit(0);
+    return punb::checked_exit(0, "punb-classify");
   } catch (const punb::classify::UsageError& e) {
     std::cerr << "punb-classify: " << e.what() << "\n" << punb::classify::kUsage;
     return kExitUsage;

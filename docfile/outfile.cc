@@ -65,4 +65,12 @@ void OutFile::close() {
 
 void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
+int checked_exit(int status, const char* tool) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "%s: standard output: write error\n", tool);
+    return 1;
+  }
+  return status;
+}
+
 }  // namespace punb

@@ -60,4 +60,8 @@ class OutFile {
 // Standard output carries the reports; a failure to write it is found at the end of the run.
 void print(std::string_view text);
 
+// The exit status of a run whose product went to standard output: `status`, unless standard
+// output could not take it all, which `tool` then says on standard error (status 1).
+int checked_exit(int status, const char* tool);
+
 }  // namespace punb

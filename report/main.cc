@@ -74,11 +74,7 @@ int report(const Options& o) {
   // The picture first: a run that ends on a fault then prints no table that looks finished.
   punb::replace_file(o.picture, punb::report::draw_run(run, o.stem), punb::report::kBadInput);
   punb::print(punb::report::format_table(run.rows, o.style));
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::cerr << "punb-report: standard output: write error\n";
-    return kExitFatal;
-  }
-  return 0;
+  return punb::checked_exit(0, "punb-report");
 }
 
 }  // namespace
