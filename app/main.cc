@@ -36,11 +36,13 @@ int dispatch(const punb::Options& o) {
   std::optional<punb::TextVocabulary> text;
   if (o.model) text = punb::text_vocabulary_beside(o.stem);
   punb::WorkerPool pool(thread_count(o));
+  punb::TrainingSets sets{punb::DocumentSet::file(o.files.positive),
+                          punb::DocumentSet::file(o.files.unlabeled)};
   punb::SavedModel model =
       o.mode == punb::Mode::naive_bayes
-          ? punb::naive_bayes_mode_run(o.smoothing_weight, o.files, pool)
+          ? punb::naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool)
           : punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
-                                              kSpyStepRounds, o.files, o.iterations, pool);
+                                              kSpyStepRounds, sets, &o.files, o.iterations, pool);
   if (o.model) {
     model.punb_version = PUNB_VERSION;
     model.smoothing_weight = o.smoothing_weight;

@@ -52,6 +52,8 @@ class DocStore {
     ++documents_;
   }
 
+  std::size_t documents() const { return documents_; }
+
   // The sum of all counts stored: while it stays below 2^53, whole-number sums of any of them
   // are exact as doubles in any order.
   std::uint64_t count_sum() const { return count_sum_; }

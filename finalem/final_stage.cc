@@ -121,8 +121,14 @@ void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile
 }
 
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet& test, OutFile& log,
+                            std::int32_t iterations, TestSet* test, OutFile* log,
                             WorkerPool& pool) {
+  auto test_and_report = [&](const ScoreTable& table, std::string_view header) {
+    if (!test || !log) return;
+    std::string console = "\n";  // an append: g++ 12 misreads "\n" + header as an overlapping copy
+    console.append(header);
+    test_pass(*test, table, pool, *log, header, console);
+  };
   std::vector<Posteriors> post;
   FinalChoice choice;
   for (int round = 0; round < rounds; ++round) {
@@ -146,8 +152,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
       if (keep) choice.sequence.push_back({current.priors.pos, miss_rate});
     };
     record(model);
-    test_pass(test, table, pool, log, kFirstClassifierHeader,
-              "\n" + std::string(kFirstClassifierHeader));
+    test_and_report(table, kFirstClassifierHeader);
     if (keep) choice.model = model;  // the first classifier, unless an iteration is selected
     Model previous;
     WeightedCounts counts(spy.vocab);
@@ -159,8 +164,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
       record(model);
       // Entry t decides for entry t - 1 at the earliest: the one before this iteration.
       if (keep && !chose_before && selection.selected()) choice.model = std::move(previous);
-      const std::string header = iteration_header(t);
-      test_pass(test, table, pool, log, header, "\n" + header);
+      test_and_report(table, iteration_header(t));
     }
     if (selection.selected()) choice.selected = *selection.selected();
   }

@@ -41,9 +41,9 @@ struct FinalChoice {
   std::vector<SequenceEntry> sequence;
 };
 
-// Runs the final stage of every round (second-stage model, its test, the EM iterations with a
-// test after each) and returns what it selected.
+// Runs the final stage of every round (second-stage model, the EM iterations) and returns what it
+// selected. With a test set and a run log, every classifier is tested into the log and reported.
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet& test, OutFile& log, WorkerPool& pool);
+                            std::int32_t iterations, TestSet* test, OutFile* log, WorkerPool& pool);
 
 }  // namespace punb

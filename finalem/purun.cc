@@ -1,5 +1,7 @@
 #include "finalem/purun.h"
 
+#include <optional>
+
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "finalem/final_stage.h"
@@ -10,15 +12,18 @@
 namespace punb {
 
 SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
-                                       int rounds, const RunFiles& files, std::int32_t iterations,
-                                       WorkerPool& pool) {
+                                       int rounds, TrainingSets& sets, const RunFiles* reports,
+                                       std::int32_t iterations, WorkerPool& pool) {
   // Created first, so that a run stopped by a later fault still leaves its (empty) log.
-  OutFile log(files.log, kCannotReadTrainingSet, kWriteErrorNewFile);
+  std::optional<OutFile> log;
+  if (reports) log.emplace(reports->log, kCannotReadTrainingSet, kWriteErrorNewFile);
   const SpyStepResult spy =
-      run_spy_step(files, {threshold_rate, lambda, spy_fraction, rounds}, pool);
-  TestSet test(files.test, spy.mask);
-  const FinalChoice choice = run_final_stage(spy, rounds, lambda, iterations, test, log, pool);
-  print(write_final_result(log, files, choice.selected));
+      run_spy_step(sets, reports != nullptr, {threshold_rate, lambda, spy_fraction, rounds}, pool);
+  std::optional<TestSet> test;
+  if (reports) test.emplace(reports->test, spy.mask);
+  const FinalChoice choice = run_final_stage(spy, rounds, lambda, iterations,
+                                             test ? &*test : nullptr, log ? &*log : nullptr, pool);
+  if (reports) print(write_final_result(*log, *reports, choice.selected));
 
   SavedModel saved;
   saved.mode = RunMode::positive_unlabeled;

@@ -2,17 +2,20 @@
 
 #include <cstdint>
 
+#include "docfile/docset.h"
 #include "docfile/runfiles.h"
 #include "docfile/workpool.h"
 #include "nb/modelfile.h"
 
 namespace punb {
 
-// Positive-unlabeled mode: the spy step, then the final stage for every round, then the
-// selected classifier's result. Returns the selected classifier (the options of the run are left
-// for the caller to fill in).
+// Positive-unlabeled mode: the spy step, then the final stage for every round. Returns the
+// selected classifier (the options of the run are left for the caller to fill in). With
+// `reports` (the command line, whose training sets are then files), the run also writes the run
+// log, the working files and the result file, tests every classifier on the test set and prints
+// the reports; without, it only trains.
 SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
-                                       int rounds, const RunFiles& files, std::int32_t iterations,
-                                       WorkerPool& pool);
+                                       int rounds, TrainingSets& sets, const RunFiles* reports,
+                                       std::int32_t iterations, WorkerPool& pool);
 
 }  // namespace punb

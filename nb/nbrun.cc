@@ -1,6 +1,7 @@
 #include "nb/nbrun.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -83,51 +84,25 @@ std::int64_t count_training_file(const std::string& path, CountTable& table, Voc
   return lines;
 }
 
-void refuse_degenerate_training(const RunFiles& files, std::int64_t positives,
-                                std::int64_t unlabeled, const Vocabulary& vocab) {
-  if (positives == 0) {
-    throw Fatal("empty positive set",
-                files.positive + ": no documents, so the positive prior is 0");
-  }
-  if (unlabeled == 0) {
-    throw Fatal("empty unlabeled set",
-                files.unlabeled + ": no documents, so the negative prior is 0");
-  }
-  if (vocab.size == 0) {
-    throw Fatal("no features in training set",
-                "the training documents hold no feature index from 1 to 499999");
-  }
+// Counts a training set into `table` and `mask`: a file as it is read, documents from memory a
+// block at a time. Whole counts add up exactly in any order while the table's total stays below
+// 2^53; a block that could take it past is counted in document order, as every one after it.
+std::int64_t count_training_set(DocumentSet& set, CountTable& table, VocabularyMask& mask,
+                                CountShares& shares, WorkerPool& pool) {
+  if (set.is_file()) return count_training_file(set.name(), table, mask, shares, pool);
+  std::uint64_t total = 0;
+  return set.for_each_block([&](const DocStore& block) {
+    total += block.count_sum();
+    count_documents(block, nullptr, {table.data(), table.size()}, mask.data(), kLowestCountedIndex,
+                    total < kExactWholeSum, pool);
+  });
 }
 
-}  // namespace
-
-SavedModel naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool& pool) {
-  OutFile result(files.result, kCannotWriteResult);
-
-  CountTable pos(kTableSize);
-  CountTable neg(kTableSize);
-  VocabularyMask mask(kIndexCount);
-  std::int64_t positives = 0;
-  std::int64_t unlabeled = 0;
-  {
-    CountShares shares(kTableSize, true, pool);
-    positives = count_training_file(files.positive, pos, mask, shares, pool);
-    unlabeled = count_training_file(files.unlabeled, neg, mask, shares, pool);
-  }
-
-  const Vocabulary vocab = measure_vocabulary(mask);
-  refuse_degenerate_training(files, positives, unlabeled, vocab);
-  Model model;
-  model.priors = priors_from_documents(static_cast<double>(unlabeled),
-                                       static_cast<double>(positives + unlabeled));
-  model.neg = used_counts(neg, vocab);
-  model.pos = used_counts(pos, vocab);
-  smooth_word_counts(model.neg, lambda, vocab);
-  smooth_word_counts(model.pos, lambda, vocab);
-  const ScoreTable table(model, mask, vocab, &pool);
-
+// Scores the test set into the result file and prints the report.
+void test_and_report(const std::string& test_set, const VocabularyMask& mask,
+                     const ScoreTable& table, OutFile& result, WorkerPool& pool) {
   EvaluationCounters counters;
-  read_and_score_test_set(files.test, mask, table, pool, nullptr, [&](const ScoredTests& s) {
+  read_and_score_test_set(test_set, mask, table, pool, nullptr, [&](const ScoredTests& s) {
     result.write(s.lines);
     for (std::size_t j = 0; j < s.labels.size(); ++j) {
       counters.count_label(s.labels[j]);
@@ -140,6 +115,54 @@ SavedModel naive_bayes_mode_run(double lambda, const RunFiles& files, WorkerPool
 
   const ReportLines lines = report_lines(counters);
   print("\n" + lines.recall + lines.precision + lines.f_measure + lines.accuracy);
+}
+
+void refuse_degenerate_training(const TrainingSets& sets, std::int64_t positives,
+                                std::int64_t unlabeled, const Vocabulary& vocab) {
+  if (positives == 0) {
+    throw Fatal("empty positive set",
+                sets.positive.name() + ": no documents, so the positive prior is 0");
+  }
+  if (unlabeled == 0) {
+    throw Fatal("empty unlabeled set",
+                sets.unlabeled.name() + ": no documents, so the negative prior is 0");
+  }
+  if (vocab.size == 0) {
+    throw Fatal("no features in training set",
+                "the training documents hold no feature index from 1 to 499999");
+  }
+}
+
+}  // namespace
+
+SavedModel naive_bayes_mode_run(double lambda, TrainingSets& sets, const RunFiles* reports,
+                                WorkerPool& pool) {
+  std::optional<OutFile> result;
+  if (reports) result.emplace(reports->result, kCannotWriteResult);
+
+  CountTable pos(kTableSize);
+  CountTable neg(kTableSize);
+  VocabularyMask mask(kIndexCount);
+  std::int64_t positives = 0;
+  std::int64_t unlabeled = 0;
+  {
+    CountShares shares(kTableSize, true, pool);
+    positives = count_training_set(sets.positive, pos, mask, shares, pool);
+    unlabeled = count_training_set(sets.unlabeled, neg, mask, shares, pool);
+  }
+
+  const Vocabulary vocab = measure_vocabulary(mask);
+  refuse_degenerate_training(sets, positives, unlabeled, vocab);
+  Model model;
+  model.priors = priors_from_documents(static_cast<double>(unlabeled),
+                                       static_cast<double>(positives + unlabeled));
+  model.neg = used_counts(neg, vocab);
+  model.pos = used_counts(pos, vocab);
+  smooth_word_counts(model.neg, lambda, vocab);
+  smooth_word_counts(model.pos, lambda, vocab);
+  const ScoreTable table(model, mask, vocab, &pool);
+
+  if (reports) test_and_report(reports->test, mask, table, *result, pool);
 
   SavedModel saved;
   saved.mode = RunMode::naive_bayes;

@@ -17,12 +17,6 @@ namespace punb {
 
 namespace {
 
-// Reads a training file into `docs`; returns the number of lines.
-std::int64_t read_training_set(const std::string& path, DocStore& docs, WorkerPool& pool) {
-  PieceReader in(path, kCannotReadTrainingSet);
-  return read_document_store(in, pool, docs);
-}
-
 // Positive-unlabeled mode counts index 0 as a word.
 constexpr std::int32_t kLowestCountedIndex = 0;
 
@@ -33,10 +27,10 @@ void add_counts(const DocStore& docs, const DocStore::Selection* which, CountTab
                   exact_in_any_order, pool);
 }
 
-void refuse_empty_classes(const RunFiles& files, const SpyStepResult& s) {
+void refuse_empty_classes(const TrainingSets& sets, const SpyStepResult& s) {
   if (s.positives == 0) {
     throw Fatal("empty positive set",
-                files.positive + ": no documents, so the positive prior is 0");
+                sets.positive.name() + ": no documents, so the positive prior is 0");
   }
   if (s.positives == s.spies) {
     throw Fatal("no positive documents besides the spies",
@@ -78,13 +72,13 @@ struct PositiveSplit {
   DocStore::Selection others;
 };
 
-PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction, SpyStepResult& s,
-                                     WorkerPool& pool) {
-  s.positives = read_training_set(files.positive, s.positive_docs, pool);
+PositiveSplit choose_and_split_spies(TrainingSets& sets, bool working_files, double spy_fraction,
+                                     SpyStepResult& s, WorkerPool& pool) {
+  s.positives = sets.positive.read_into(s.positive_docs, pool);
   s.spies = spy_count(s.positives, spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
-  split_positive_set(files.positive, spies, s.positives);
-  refuse_empty_classes(files, s);
+  if (working_files) split_positive_set(sets.positive.name(), spies, s.positives);
+  refuse_empty_classes(sets, s);
   std::size_t next_spy = 0;
   auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
     if (next_spy == spies.size() || spies[next_spy] != line) return false;
@@ -96,7 +90,7 @@ PositiveSplit choose_and_split_spies(const RunFiles& files, double spy_fraction,
 
 // The reading phase and the first model: the positives without spies against the unlabeled
 // set plus the spies. Returns the positive base counts, which every re-estimate adds back.
-std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit& positives,
+std::vector<double> build_first_model(TrainingSets& sets, const PositiveSplit& positives,
                                       double lambda, SpyStepResult& s, Model& model,
                                       WorkerPool& pool) {
   CountTable pos(kTableSize);
@@ -104,13 +98,13 @@ std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit
   s.mask = VocabularyMask(kIndexCount);
   const std::uint64_t positive_sum = s.positive_docs.count_sum();
   add_counts(s.positive_docs, &positives.others, pos, s.mask, positive_sum < kExactWholeSum, pool);
-  s.unlabeled = read_training_set(files.unlabeled, s.unlabeled_docs, pool);
+  s.unlabeled = sets.unlabeled.read_into(s.unlabeled_docs, pool);
   const bool negatives_exact =
       positive_sum < kExactWholeSum && s.unlabeled_docs.count_sum() < kExactWholeSum - positive_sum;
   add_counts(s.unlabeled_docs, nullptr, neg, s.mask, negatives_exact, pool);
   add_counts(s.positive_docs, &positives.spies, neg, s.mask, negatives_exact, pool);
   if (s.unlabeled + s.spies == 0) {
-    throw Fatal("empty unlabeled set", files.unlabeled +
+    throw Fatal("empty unlabeled set", sets.unlabeled.name() +
                                            ": no documents and no spies, so the first model's "
                                            "negative prior is 0");
   }
@@ -129,8 +123,8 @@ std::vector<double> build_first_model(const RunFiles& files, const PositiveSplit
 // One spy-step round: every spy and unlabeled document scored with the current model and
 // gathered, the threshold taken from the spies, the unlabeled set split at it, and the model
 // re-estimated for the next round.
-void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int round,
-                    const PositiveSplit& positives, const std::vector<double>& base_pos,
+void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepSettings& settings,
+                    int round, const PositiveSplit& positives, const std::vector<double>& base_pos,
                     const DocStore::Selection& every_unlabeled, SpyStepResult& s, Model& model,
                     WorkerPool& pool) {
   const ScoreTable table(model, s.mask, s.vocab, &pool);
@@ -162,7 +156,7 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
     reliable.push_back(is_reliable ? 1 : 0);
     (is_reliable ? split.reliable : split.remaining).push_back(every_unlabeled[j]);
   }
-  split_unlabeled_set(files.unlabeled, round, reliable, s.unlabeled);
+  if (working_files) split_unlabeled_set(sets.unlabeled.name(), round, reliable, s.unlabeled);
 
   // Re-estimate: the positives without spies count fully for the positive class, every spy
   // and unlabeled document with its posteriors for both; the sums go on from the unlabeled
@@ -180,20 +174,22 @@ void spy_step_round(const RunFiles& files, const SpyStepSettings& settings, int 
 
 }  // namespace
 
-SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings,
+SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStepSettings& settings,
                            WorkerPool& pool) {
   if (settings.rounds > kMaxRounds) {
     throw Fatal("too many rounds", "the spy step runs at most 20 rounds");
   }
   SpyStepResult s;
-  const PositiveSplit positives = choose_and_split_spies(files, settings.spy_fraction, s, pool);
+  const PositiveSplit positives =
+      choose_and_split_spies(sets, working_files, settings.spy_fraction, s, pool);
   Model model;
   const std::vector<double> base_pos =
-      build_first_model(files, positives, settings.smoothing_weight, s, model, pool);
+      build_first_model(sets, positives, settings.smoothing_weight, s, model, pool);
   s.every_positive = s.positive_docs.all();
   const DocStore::Selection every_unlabeled = s.unlabeled_docs.all();
   for (int round = 0; round < settings.rounds; ++round) {
-    spy_step_round(files, settings, round, positives, base_pos, every_unlabeled, s, model, pool);
+    spy_step_round(sets, working_files, settings, round, positives, base_pos, every_unlabeled, s,
+                   model, pool);
   }
   return s;
 }

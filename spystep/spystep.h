@@ -9,6 +9,7 @@
 #endif
 #include <vector>
 
+#include "docfile/docset.h"
 #include "docfile/docstore.h"
 #include "docfile/runfiles.h"
 #include "docfile/workpool.h"
@@ -63,7 +64,10 @@ struct SpyStepResult {
   std::vector<Split> splits;
 };
 
-SpyStepResult run_spy_step(const RunFiles& files, const SpyStepSettings& settings,
+// Runs the spy step on the training sets. With `working_files`, the sets are files and their
+// lines are copied to "spy", "pos_withoutspy" and each round's reliable-negative and
+// remaining-unlabeled files.
+SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStepSettings& settings,
                            WorkerPool& pool);
 
 // Posterior-weighted word counts gathered over the documents of an expectation step, both

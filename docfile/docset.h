@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "docfile/docstore.h"
+#include "docfile/workpool.h"
+
+namespace punb {
+
+// A set of training documents as a mode run takes it: a file, read when the run first needs it
+// (the command line), or documents parsed from memory and handed over a block at a time (the
+// Python package), so that a run that only counts them never holds them all. The modes read both
+// alike.
+class DocumentSet {
+ public:
+  // Fills `block`, which comes empty, with the next documents in order; false when none are left.
+  using NextBlock = std::function<bool(DocStore& block)>;
+
+  static DocumentSet file(std::string path) {
+    DocumentSet s;
+    s.name_ = std::move(path);
+    return s;
+  }
+  // `name` says what the documents are in messages ("the positive documents").
+  static DocumentSet blocks(NextBlock next, std::string name) {
+    DocumentSet s;
+    s.next_ = std::move(next);
+    s.name_ = std::move(name);
+    return s;
+  }
+
+  bool is_file() const { return !next_; }
+  // The file's path, or what the documents are called.
+  const std::string& name() const { return name_; }
+
+  // Appends every document to `into`, reading and parsing the file with the pool when the set is
+  // one (every pair with an index of 0 or more is kept); returns their number. A file that cannot
+  // be read ends the run with "can not read training set".
+  std::int64_t read_into(DocStore& into, WorkerPool& pool);
+
+  // Hands every block of documents to take(const DocStore&), in order; returns their number.
+  template <class Take>
+  std::int64_t for_each_block(Take&& take) {
+    DocStore block;
+    std::int64_t documents = 0;
+    for (;;) {
+      block.clear();
+      if (!next_(block)) return documents;
+      documents += static_cast<std::int64_t>(block.documents());
+      take(static_cast<const DocStore&>(block));
+    }
+  }
+
+ private:
+  std::string name_;
+  NextBlock next_;
+};
+
+// The two training sets of a run.
+struct TrainingSets {
+  DocumentSet positive;
+  DocumentSet unlabeled;
+};
+
+}  // namespace punb
