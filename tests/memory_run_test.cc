@@ -1,0 +1,135 @@
+// Both modes trained from documents in memory, handed over a few at a time, keep the very model
+// that a command-line run on the same lines keeps, to the last bit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "docfile/docset.h"
+#include "docfile/reader.h"
+#include "finalem/purun.h"
+#include "nb/modelfile.h"
+#include "nb/nbrun.h"
+#include "test_support.h"
+
+namespace punb {
+namespace {
+
+using test::TempDir;
+
+// The documents of a training file, as the Python package hands them over: parsed, every pair of
+// an index of 0 or more kept, `per_block` documents at a time.
+DocumentSet in_blocks(const std::string& path, std::size_t per_block) {
+  auto docs = std::make_shared<std::vector<std::vector<std::pair<int, int>>>>();
+  DocumentParser parser(path, "can not read", false);
+  std::vector<std::pair<int, int>> pairs;
+  while (parser.next([&](int index, int count) { pairs.emplace_back(index, count); })) {
+    docs->push_back(pairs);
+    pairs.clear();
+  }
+  auto next = std::make_shared<std::size_t>(0);
+  return DocumentSet::blocks(
+      [=](DocStore& block) {
+        if (*next == docs->size()) return false;
+        for (std::size_t k = 0; k < per_block && *next < docs->size(); ++k) {
+          block.begin_document();
+          for (const auto& [index, count] : (*docs)[(*next)++]) block.add_pair(index, count);
+          block.end_document();
+        }
+        return true;
+      },
+      path);
+}
+
+struct MemoryCase {
+  const char* name;
+  std::vector<std::string> args;  // of the command-line run
+  std::size_t per_block;
+  const char* threads;
+};
+
+void PrintTo(const MemoryCase& c, std::ostream* os) { *os << c.name; }
+
+class MemoryRun : public ::testing::TestWithParam<MemoryCase> {};
+
+TEST_P(MemoryRun, KeepsTheModelOfTheCommandLine) {
+  const MemoryCase& c = GetParam();
+  TempDir dir;
+  test::generate_corpus(
+      dir, "c", "--pos 90 --unlabel 300 --test 20 --vocab 800 --words 14 --odd 0.3 --seed 6");
+  std::vector<std::string> args = c.args;
+  args.insert(args.end(), {"-f", "c", "--model", "c.model", "-j", c.threads});
+  ASSERT_EQ(test::run_punb(dir, args).status, 0);
+  const std::string cli = dir.read("c.model");
+  const SavedModel options = parse_model_file(cli, "c.model");
+
+  // In a folder of its own: a run from memory writes no working files anywhere.
+  const TempDir elsewhere;
+  std::filesystem::current_path(elsewhere.root());
+  WorkerPool pool(static_cast<unsigned>(std::stoi(c.threads)));
+  TrainingSets sets{in_blocks(dir.path("c.pos"), c.per_block),
+                    in_blocks(dir.path("c.unlabel"), c.per_block)};
+  SavedModel m = options.mode == RunMode::naive_bayes
+                     ? naive_bayes_mode_run(options.smoothing_weight, sets, nullptr, pool)
+                     : positive_unlabeled_mode_run(options.threshold_rate, options.smoothing_weight,
+                                                   options.spy_fraction, 1, sets, nullptr,
+                                                   options.iterations, pool);
+  m.punb_version = options.punb_version;
+  m.smoothing_weight = options.smoothing_weight;
+  m.spy_fraction = options.spy_fraction;
+  m.threshold_rate = options.threshold_rate;
+  m.iterations = options.iterations;
+  EXPECT_EQ(format_model_file(m), cli);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.root()));
+}
+
+// Past 2^53, whole counts no longer add up exactly in any order: blocks whose counts take the
+// total past it are counted in document order, so three threads keep the bits of one.
+TEST(MemoryRun, CountsPast2Pow53AddUpInDocumentOrder) {
+  auto run = [](unsigned threads) {
+    int line = 0;
+    DocumentSet unlabeled = DocumentSet::blocks(
+        [&](DocStore& block) {
+          for (int end = line + 400; line < end && line < 6200; ++line) {
+            block.begin_document();
+            for (int k = 0; k < 1000; ++k)
+              block.add_pair(k < 840 ? 1 : 2, 2147483647 - k * 3 - line);
+            block.add_pair(3 + line % 7, 1);
+            block.end_document();
+          }
+          return block.documents() > 0;
+        },
+        "unlabeled");
+    int positive = 0;
+    DocumentSet positives = DocumentSet::blocks(
+        [&](DocStore& block) {
+          if (positive++ > 0) return false;
+          for (int k = 0; k < 40; ++k) {
+            block.begin_document();
+            block.add_pair(1, 3);
+            block.add_pair(2, 1 + k % 4);
+            block.add_pair(5, 4);
+            block.end_document();
+          }
+          return true;
+        },
+        "positive");
+    TrainingSets sets{std::move(positives), std::move(unlabeled)};
+    WorkerPool pool(threads);
+    return format_model_file(naive_bayes_mode_run(0.1, sets, nullptr, pool));
+  };
+  EXPECT_EQ(run(3), run(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, MemoryRun,
+    ::testing::Values(MemoryCase{"nb_one_block", {"-nb"}, 100000, "1"},
+                      MemoryCase{"nb_small_blocks", {"-nb", "-l", "0.3"}, 7, "3"},
+                      MemoryCase{"kov_one_block", {"-kov"}, 100000, "2"},
+                      MemoryCase{"kov_small_blocks", {"-kov", "-s", "0.4", "-i", "3"}, 5, "3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace punb
