@@ -92,6 +92,7 @@ std::string format_model_file(const SavedModel& m) {
     append_field(out, "reliable-negatives", m.reliable_negatives);
     append_field(out, "spy-threshold", m.spy_threshold);
   }
+  if (m.feature_columns) append_field(out, "feature-columns", *m.feature_columns);
   append_field(out, "prior-negative", m.priors.neg);
   append_field(out, "prior-positive", m.priors.pos);
   append_field(out, "vocabulary-size", static_cast<std::int64_t>(m.indices.size()));
@@ -258,13 +259,25 @@ class Header {
   }
 
  private:
-  static constexpr std::string_view kKnown[] = {
-      "punb-version",        "mode",           "smoothing-weight",
-      "spy-fraction",        "threshold-rate", "iterations",
-      "classifier",          "selected",       "positive-documents",
-      "unlabeled-documents", "spies",          "reliable-negatives",
-      "spy-threshold",       "prior-negative", "prior-positive",
-      "vocabulary-size",     "lowest-index",   "largest-index"};
+  static constexpr std::string_view kKnown[] = {"punb-version",
+                                                "mode",
+                                                "smoothing-weight",
+                                                "spy-fraction",
+                                                "threshold-rate",
+                                                "iterations",
+                                                "classifier",
+                                                "selected",
+                                                "positive-documents",
+                                                "unlabeled-documents",
+                                                "spies",
+                                                "reliable-negatives",
+                                                "spy-threshold",
+                                                "feature-columns",
+                                                "prior-negative",
+                                                "prior-positive",
+                                                "vocabulary-size",
+                                                "lowest-index",
+                                                "largest-index"};
   ModelReader& in_;
   std::map<std::string_view, std::string_view, std::less<>> values_;
 };
@@ -300,6 +313,9 @@ void read_fields(const Header& h, const ModelReader& in, SavedModel& m) {
   if (h["classifier"] != m.classifier_name()) {
     in.fail("classifier '" + std::string(h["classifier"]) + "' is not '" + m.classifier_name() +
             "', the one selected");
+  }
+  if (h.has("feature-columns")) {
+    m.feature_columns = in.integer(h["feature-columns"], "feature-columns", 0, kIndexCount - 1);
   }
   m.priors.neg = in.probability(h["prior-negative"], "prior-negative");
   m.priors.pos = in.probability(h["prior-positive"], "prior-positive");
@@ -421,6 +437,10 @@ SavedModel parse_model_file(std::string_view text, const std::string& path) {
   }
   if (section.first != "words") in.fail("expected the field 'words'");
   read_words(in, header, section.second, m);
+  if (m.feature_columns && !m.indices.empty() && m.indices.back() > *m.feature_columns) {
+    in.fail("index " + std::to_string(m.indices.back()) + " lies beyond feature-columns " +
+            std::to_string(*m.feature_columns));
+  }
   read_text_vocabulary(in, m);
   if (in.next_line().data() != checksum_line.data()) in.fail("unexpected line before the checksum");
   return m;

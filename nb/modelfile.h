@@ -45,6 +45,9 @@ struct SavedModel {
   std::int64_t reliable_negatives = 0;
   double spy_threshold = 0.0;
   std::vector<SequenceEntry> sequence;  // entries 0 .. T
+  // The columns of the matrix a model from the Python package was fitted on (column j is index
+  // j + 1); a run of the command line has none.
+  std::optional<std::int64_t> feature_columns;
 
   Priors priors;
   std::vector<std::uint32_t> indices;  // the vocabulary, increasing

@@ -44,6 +44,7 @@ SavedModel sample(RunMode mode, bool with_text) {
     m.pos.push_back(k < std::size(special) ? special[std::size(special) - 1 - k]
                                            : unit(random) + 1e-300);
   }
+  if (mode == RunMode::naive_bayes) m.feature_columns = 499999;
   if (with_text) {
     m.text.emplace();
     m.text->folded = false;
@@ -79,6 +80,7 @@ TEST(ModelFile, GivesBackEveryBitInBothModes) {
         EXPECT_EQ(back.sequence[t].positive_prior, m.sequence[t].positive_prior);
         EXPECT_EQ(back.sequence[t].miss_rate, m.sequence[t].miss_rate);
       }
+      EXPECT_EQ(back.feature_columns, m.feature_columns);
       EXPECT_EQ(back.text.has_value(), with_text);
       if (with_text) {
         EXPECT_EQ(back.text->words, m.text->words);
@@ -128,6 +130,8 @@ TEST(ModelFile, RefusesValuesNoRunLeaves) {
       {"text_word_repeated", [](SavedModel& m) { m.text->words[2] = m.text->words[0]; },
        "is repeated"},
       {"text_word_not_utf8", [](SavedModel& m) { m.text->words[1] = "caf\xc3"; }, "not UTF-8"},
+      {"index_beyond_the_columns", [](SavedModel& m) { m.feature_columns = m.indices.back() - 1; },
+       "lies beyond feature-columns"},
       {"text_index_zero", [](SavedModel& m) { m.text->indices[0] = 0; }, "word index 0 is outside"},
   };
   for (const Case& c : cases) {
