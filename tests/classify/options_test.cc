@@ -17,6 +17,8 @@ TEST(ClassifyOptions, ReadsTheCommandLine) {
   EXPECT_EQ(o.threads, 3);
   EXPECT_FALSE(o.out);
   EXPECT_FALSE(parse_options({"m", "a"}).rank);
+  EXPECT_EQ(parse_options({"m", "a", "--min", "1"}).min, 1.0);
+  EXPECT_EQ(parse_options({"m", "a", "--min", "0"}).min, 0.0);
   EXPECT_TRUE(parse_options({"m", "--info"}).info);
   EXPECT_TRUE(parse_options({"--version"}).version);
 }
