@@ -85,6 +85,11 @@ TEST(Classify, RanksByPosteriorWithTiesInInputOrderAndFilters) {
             std::vector<std::string>(ranked.begin(), ranked.begin() + 3));
   EXPECT_EQ(lines_of(classify(dir, {"m", "--min", min, "--top", "2", "docs"}).out),
             std::vector<std::string>(posteriors.begin(), posteriors.begin() + 2));
+  // Options may come anywhere after the model; "--" ends them. A device is written in place.
+  dir.write("-docs", dir.read("docs"));
+  EXPECT_EQ(classify(dir, {"m", "--rank", "--", "-docs"}).out,
+            classify(dir, {"--rank", "m", "docs"}).out);
+  EXPECT_EQ(classify(dir, {"m", "docs", "-o", "/dev/null"}).status, 0);
 }
 
 TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
@@ -292,6 +297,9 @@ std::vector<BadCase> bad_cases() {
       {"top_zero", {}, {"m", "--top", "0", "c.test"}, 2, "--top takes a whole number from 1"},
       {"min_above_one", {}, {"m", "--min", "1.5", "c.test"}, 2, "--min takes a number from 0 to 1"},
       {"unknown_option", {}, {"m", "--colour", "c.test"}, 2, "unknown option '--colour'"},
+      {"info_with_documents", {}, {"m", "--info", "c.test"}, 2, "--info takes no FILE"},
+      {"min_not_a_number", {}, {"m", "--min", "nan", "c.test"}, 2, "--min takes a number"},
+      {"threads_beyond_the_cap", {}, {"m", "-j", "1025", "c.test"}, 2, "-j takes at most 1024"},
   };
 }
 
