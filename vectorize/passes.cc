@@ -309,7 +309,8 @@ void emit_batch(const EncodedBatch& batch, const std::array<SetWriter, kSets>& w
 }  // namespace
 
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads) {
+                                   const WordFilter& filter, int threads,
+                                   WordSplitters& splitters) {
   SharedReader reader(inputs, training, "counting training words");
   std::vector<std::unique_ptr<TrainingCounter>> counters(static_cast<std::size_t>(threads));
   std::vector<std::array<std::uint64_t, kSets>> documents(counters.size());
@@ -317,7 +318,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       threads,
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
-        WordSplitter splitter(filter.fold);
+        WordSplitter& splitter = splitters.of(t);
         Batch batch;
         while (reader.next(batch)) {
           for (const DocumentRef& d : batch.documents) {
@@ -354,7 +355,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
 
 WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                        const Vocabulary& vocabulary, int threads,
-                       const std::array<SetWriter, kSets>& writers) {
+                       const std::array<SetWriter, kSets>& writers, WordSplitters& splitters) {
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
@@ -366,8 +367,8 @@ WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& f
   WrittenSets written;
   run_threads(
       threads,
-      [&](int) {
-        WordSplitter splitter(filter.fold);
+      [&](int t) {
+        WordSplitter& splitter = splitters.of(t);
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "vectorize/sources.h"
 #include "vectorize/stopwords.h"
 #include "vectorize/vocabulary.h"
+#include "vectorize/words.h"
 
 namespace punb {
 class OutFile;
@@ -29,6 +31,24 @@ struct WordFilter {
   }
 };
 
+// One word splitter per thread, kept from the first pass to the second, so that the pieces ICU
+// split while counting are remembered while writing.
+class WordSplitters {
+ public:
+  WordSplitters(bool fold, int threads)
+      : fold_(fold), splitters_(static_cast<std::size_t>(threads)) {}
+  // Thread t's splitter, made when it is first asked for.
+  WordSplitter& of(int t) {
+    std::unique_ptr<WordSplitter>& s = splitters_[static_cast<std::size_t>(t)];
+    if (!s) s = std::make_unique<WordSplitter>(fold_);
+    return *s;
+  }
+
+ private:
+  bool fold_;
+  std::vector<std::unique_ptr<WordSplitter>> splitters_;
+};
+
 inline constexpr std::size_t kSets = 3;
 inline std::size_t set_number(SetKind s) { return static_cast<std::size_t>(s); }
 
@@ -40,7 +60,7 @@ struct TrainingWords {
 
 // First pass, over input files [0, training): every word's document frequency and count.
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads);
+                                   const WordFilter& filter, int threads, WordSplitters& splitters);
 
 // Where a set's lines and their sources go.
 struct SetWriter {
@@ -67,6 +87,6 @@ struct WrittenSets {
 // Lines come out in input order whatever the number of threads.
 WrittenSets write_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                        const Vocabulary& vocabulary, int threads,
-                       const std::array<SetWriter, kSets>& writers);
+                       const std::array<SetWriter, kSets>& writers, WordSplitters& splitters);
 
 }  // namespace punb::vectorize
