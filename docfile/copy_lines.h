@@ -19,8 +19,9 @@ namespace punb {
 // as in a front-to-back copy.
 template <class Choose>
 void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Choose&& choose) {
-  const std::size_t window = pieces_per_window(pool);
-  const std::size_t bytes = piece_bytes_for(in.file_size(), pool);
+  // Two tasks at a time whatever the threads: windows of a few pieces are enough.
+  constexpr std::size_t window = 4;
+  constexpr std::size_t bytes = kPieceBytes;
   std::int64_t copied = 0;
   auto write_window = [&](int bank, std::size_t n) {
     for (std::size_t k = 0; k < n && copied < lines; ++k) {

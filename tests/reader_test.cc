@@ -47,7 +47,7 @@ TEST(CopyLines, EachLineToItsFileInOrder) {
   std::mt19937 random(5);
   std::string text;
   std::vector<std::string> line_texts;
-  for (int i = 0; i < 30000; ++i) {
+  for (int i = 0; i < 120000; ++i) {  // several windows of pieces of 512 kB
     std::string line(random() % 90, 'x');
     for (char& c : line) c = static_cast<char>('a' + random() % 26);
     line += '\n';
