@@ -110,14 +110,15 @@ class Tokens {
   }
 
   // The mask of the 64 bytes from the cursor on, when they and the 8 after them may be read (a
-  // number that starts in the 64 is read 8 bytes at a time).
+  // number that starts in the 64 is read 8 bytes at a time). Without SSE2 there is none, and
+  // every token is read byte by byte.
   void look_ahead() {
+#if defined(__SSE2__)
     if (limit_ - p_ < 64 + 8) {
       base_ = nullptr;
       return;
     }
     base_ = p_;
-#if defined(__SSE2__)
     std::uint64_t digits = 0;
     for (int k = 0; k < 4; ++k) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + 16 * k));
@@ -127,31 +128,11 @@ class Tokens {
       digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(is_digit))} << (16 * k);
     }
     block_others_ = ~digits;
-#else
-    block_others_ = 0;
-    for (int k = 0; k < 8; ++k) {
-      std::uint64_t x;
-      std::memcpy(&x, p_ + 8 * k, sizeof x);
-      block_others_ |= non_digits(x) << (8 * k);
-    }
-#endif
     others_ = block_others_;
-  }
-
-#if !defined(__SSE2__)
-  // One bit per byte of `x`, set where the byte is no digit. Each byte is tested within its own
-  // low seven bits, so that no carry reaches the next: from ':' up, adding 0x46 sets the high
-  // bit; below '0', adding 0x50 leaves it clear; and bytes of 0x80 and more are no digits.
-  static std::uint64_t non_digits(std::uint64_t x) {
-    constexpr std::uint64_t kHigh = 0x8080808080808080;
-    const std::uint64_t low = x & ~kHigh;
-    const std::uint64_t above = low + 0x4646464646464646;
-    const std::uint64_t below = ~(low + 0x5050505050505050);
-    const std::uint64_t other = (x | above | below) & kHigh;
-    // The high bits, one per byte, gathered into the top byte in byte order, then moved down.
-    return ((other >> 7) * 0x0102040810204080) >> 56;
-  }
+#else
+    base_ = nullptr;
 #endif
+  }
 
   // The number the first `digits` (1 to 7) bytes of `x` spell, the first the most significant.
   static std::uint32_t digits_value(std::uint64_t x, int digits) {
