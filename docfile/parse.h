@@ -109,18 +109,20 @@ class Tokens {
     return digits_value(x, static_cast<int>(digits));
   }
 
-  // The mask of the 64 bytes from the cursor on, when they and the 8 after them may be read (a
-  // number that starts in the 64 is read 8 bytes at a time). Without SSE2 there is none, and
-  // every token is read byte by byte.
+  // The mask of up to 64 bytes from the cursor on, 16 at a time, as many as may be read with 8
+  // more after them (a number that starts in them is read 8 bytes at a time). Past them the mask
+  // claims non-digits: a token that seems to end there is taken only where the byte itself is
+  // its delimiter, so it is read byte by byte. Without SSE2 there is no mask, and every token is
+  // read byte by byte.
   void look_ahead() {
+    base_ = nullptr;
 #if defined(__SSE2__)
-    if (limit_ - p_ < 64 + 8) {
-      base_ = nullptr;
-      return;
-    }
+    const std::ptrdiff_t readable = limit_ - p_ - 8;
+    if (readable < 16) return;
+    const int chunks = readable >= 64 ? 4 : static_cast<int>(readable / 16);
     base_ = p_;
     std::uint64_t digits = 0;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < chunks; ++k) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_ + 16 * k));
       const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
       // Digits are the bytes that '0' takes to 0 .. 9.
@@ -129,8 +131,6 @@ class Tokens {
     }
     block_others_ = ~digits;
     others_ = block_others_;
-#else
-    base_ = nullptr;
 #endif
   }
 
