@@ -171,13 +171,13 @@ inline void prefetch_entry(const double* ln0, std::uint32_t word) {
   __builtin_prefetch(reinterpret_cast<const void*>(at));
 }
 
-// Runs `steps` steps, one pair of every lane each, and moves the lanes past them; every lane
-// holds at least `steps` words, and at least kPrefetchAhead more for the first `prefetched`
-// steps. Unless every pair is known to take one word, a large count (two words) ends the run
-// after its step, so that no lane passes its end. Returns the steps run.
+// Runs `steps` steps, one pair of every lane each, and moves the lanes past them; lane k holds
+// left[k] words, at least `steps`. The table entries of the words kPrefetchAhead ahead are asked
+// for wherever a lane has them. Unless every pair is known to take one word, a large count (two
+// words) ends the run after its step, so that no lane passes its end. Returns the steps run.
 template <bool OneWordPairs>
 std::size_t run_steps(const std::uint32_t* (&lane)[kLanes], TwoLanes (&lanes)[kLanePairs],
-                      const double* ln0, std::size_t steps, std::size_t prefetched) {
+                      const double* ln0, std::size_t steps, const std::size_t (&left)[kLanes]) {
   const std::uint32_t* w[kLanes];
 #pragma GCC unroll 8
   for (int k = 0; k < kLanes; ++k) w[k] = lane[k];
@@ -187,11 +187,7 @@ std::size_t run_steps(const std::uint32_t* (&lane)[kLanes], TwoLanes (&lanes)[kL
   // Word i of lane k is w[k][i] until a large count is met.
   std::size_t i = 0;
   bool escaped = false;
-  while (i < steps) {
-    if (i < prefetched) {
-#pragma GCC unroll 8
-      for (int k = 0; k < kLanes; ++k) prefetch_entry(ln0, w[k][i + kPrefetchAhead]);
-    }
+  auto step = [&] {
 #pragma GCC unroll 4
     for (int p = 0; p < kLanePairs; ++p) {
       const std::uint32_t a = w[2 * p][i];
@@ -205,7 +201,20 @@ std::size_t run_steps(const std::uint32_t* (&lane)[kLanes], TwoLanes (&lanes)[kL
       }
     }
     ++i;
-    if (escaped) break;
+  };
+  // While every lane has the words ahead, without a test; then lane by lane.
+  const std::size_t every_lane = steps > kPrefetchAhead ? steps - kPrefetchAhead : 0;
+  while (i < every_lane && !escaped) {
+#pragma GCC unroll 8
+    for (int k = 0; k < kLanes; ++k) prefetch_entry(ln0, w[k][i + kPrefetchAhead]);
+    step();
+  }
+  while (i < steps && !escaped) {
+#pragma GCC unroll 8
+    for (int k = 0; k < kLanes; ++k) {
+      if (i + kPrefetchAhead < left[k]) prefetch_entry(ln0, w[k][i + kPrefetchAhead]);
+    }
+    step();
   }
 #pragma GCC unroll 8
   for (int k = 0; k < kLanes; ++k) {
@@ -246,22 +255,29 @@ void score_batch(const DocStore::Document* docs, std::size_t n, const ScoreTable
     slot[k] = next;
     w[k] = docs[next].words_begin();
     end[k] = docs[next].words_end();
+    // The words that the steps' look-ahead has passed already.
+    for (const std::uint32_t* a = w[k]; a != end[k] && a != w[k] + kPrefetchAhead; ++a) {
+      prefetch_entry(ln0, *a);
+    }
     lanes[k / 2].set(k % 2, table.ln_prior_neg(), table.ln_prior_pos());
     ++next;
     ++busy;
   };
   for (int k = 0; k < kLanes; ++k) take(k);
   while (busy > 0) {
-    // Up to the first lane's end: every lane has at least `steps` words left.
+    // Up to the first lane's end: every lane has at least `steps` words left. An idle lane's
+    // pairs are followed by kPrefetchAhead more.
+    std::size_t left[kLanes];
     std::size_t steps = kIdleWords;
     for (int k = 0; k < kLanes; ++k) {
-      steps = std::min(steps, static_cast<std::size_t>(end[k] - w[k]));
+      left[k] = static_cast<std::size_t>(end[k] - w[k]);
+      steps = std::min(steps, left[k]);
+      if (slot[k] == kIdleSlot) left[k] += kPrefetchAhead;
     }
-    const std::size_t prefetched = steps > kPrefetchAhead ? steps - kPrefetchAhead : 0;
     if (one_word_pairs) {
-      run_steps<true>(w, lanes, ln0, steps, prefetched);
+      run_steps<true>(w, lanes, ln0, steps, left);
     } else {
-      run_steps<false>(w, lanes, ln0, steps, prefetched);
+      run_steps<false>(w, lanes, ln0, steps, left);
     }
     for (int k = 0; k < kLanes; ++k) {
       if (slot[k] == kIdleSlot) {
