@@ -1,5 +1,5 @@
-// Micro-benchmarks of the two inner loops: the line parser (per pair) and the scorer (per
-// counted word, one document at a time and in lanes).
+// Micro-benchmarks of the inner loops: the line parser (per pair), the scorer (per counted word,
+// one document at a time and in lanes) and the gathering of weighted counts (per counted word).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "docfile/parse.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "spystep/spystep.h"
 
 namespace {
 
@@ -111,6 +112,27 @@ void BM_ScoreInLanes(benchmark::State& state) {
       static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ScoreInLanes);
+
+void BM_Gather(benchmark::State& state) {
+  static const ScoringFixture f;
+  punb::WeightedCounts counts(f.vocab);
+  std::vector<punb::Posteriors> post;
+  std::mt19937 random(3);
+  f.docs.for_each([&](const punb::DocStore::Document&) {
+    const double p = (1.0 + random() % 1000) / 1001.0;
+    post.push_back({1.0 - p, p});
+  });
+  std::int64_t words = 0;
+  for (auto _ : state) {
+    std::size_t j = 0;
+    f.docs.for_each([&](const punb::DocStore::Document& doc) { counts.gather(doc, post[j++]); });
+    benchmark::DoNotOptimize(counts.cells.data());
+    words += f.words;
+  }
+  state.counters["ns/word"] = benchmark::Counter(
+      static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Gather);
 
 }  // namespace
 

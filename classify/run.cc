@@ -203,8 +203,10 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   DocStore doc;
   std::string line;
   const VocabularyMask& mask = classifier.mask();
+  vectorize::WordSplitters splitters(filter.fold, threads);
   const vectorize::WrittenSets written = vectorize::encode_sets(
-      inputs, filter, vocabulary, threads, [&](const vectorize::WrittenDocument& d) {
+      inputs, filter, vocabulary, threads,
+      [&](const vectorize::WrittenDocument& d) {
         line.assign(d.line);
         line.append(kLineSlack, '\0');
         doc.clear();
@@ -222,7 +224,8 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
         doc.for_each(
             [&](const DocStore::Document& x) { p = score_document(x, classifier.table()); });
         results.take(p.pos, d.source.substr(0, d.source.size() - 1), d.input, d.number);
-      });
+      },
+      splitters);
   for (std::uint32_t i : written.skipped)
     log << "punb-classify: " << inputs[i].path
         << ": NUL bytes in the first 8 kB, not text: skipped\n";

@@ -31,7 +31,8 @@ class DocStore {
     header_ = words_.size();
     words_.push_back(0);
   }
-  void add_pair(std::int32_t index, std::int32_t count) {
+  // Inlined into the parsers' inner loops, where a call would cost more than the work.
+  [[gnu::always_inline]] void add_pair(std::int32_t index, std::int32_t count) {
     auto c = static_cast<std::uint32_t>(count);
     count_sum_ += c;
     auto i = static_cast<std::uint32_t>(index);
@@ -40,6 +41,7 @@ class DocStore {
     } else {
       words_.push_back(i | kCountEscape << kIndexBits);
       words_.push_back(c);
+      two_word_pairs_ = true;
     }
   }
   // Drops the document begun last (the reader found no line for it).
@@ -65,6 +67,7 @@ class DocStore {
     words_.insert(words_.end(), other.words_.begin(), other.words_.end());
     documents_ += other.documents_;
     count_sum_ += other.count_sum_;
+    two_word_pairs_ |= other.two_word_pairs_;
   }
 
   // Reads the pair at `w` and moves past it.
@@ -78,6 +81,9 @@ class DocStore {
   class Document {
    public:
     bool tag() const { return tag_; }
+    // True when every pair takes one word (its store holds no large count), so that readers
+    // may step through words and pairs alike.
+    bool one_word_pairs() const { return one_word_pairs_; }
     // The pair words, for readers that step through several documents at once (next_pair).
     const std::uint32_t* words_begin() const { return begin_; }
     const std::uint32_t* words_end() const { return end_; }
@@ -97,6 +103,7 @@ class DocStore {
     const std::uint32_t* begin_ = nullptr;
     const std::uint32_t* end_ = nullptr;
     bool tag_ = false;
+    bool one_word_pairs_ = false;
   };
 
   // Visits the documents in the order they were added.
@@ -111,9 +118,6 @@ class DocStore {
     }
   }
 
-  // The document ended last, and where it is: an offset stays valid as the store grows.
-  Document last() const { return at(words_.data() + header_); }
-  std::uint64_t last_offset() const { return header_; }
   Document document_at(std::uint64_t offset) const { return at(words_.data() + offset); }
 
   void clear() {
@@ -121,6 +125,7 @@ class DocStore {
     header_ = 0;
     documents_ = 0;
     count_sum_ = 0;
+    two_word_pairs_ = false;
   }
 
   // Some of the documents, in store order: where each one's header word is, so that a pass
@@ -166,11 +171,12 @@ class DocStore {
   }
 
  private:
-  static Document at(const std::uint32_t* header) {
+  Document at(const std::uint32_t* header) const {
     Document doc;
     doc.begin_ = header + 1;
     doc.end_ = doc.begin_ + (*header >> 1);
     doc.tag_ = *header & 1;
+    doc.one_word_pairs_ = !two_word_pairs_;
     return doc;
   }
 
@@ -178,6 +184,7 @@ class DocStore {
   std::size_t header_ = 0;
   std::size_t documents_ = 0;
   std::uint64_t count_sum_ = 0;
+  bool two_word_pairs_ = false;  // set for good by a large count, also one discarded later
 };
 
 }  // namespace punb

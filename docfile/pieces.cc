@@ -3,6 +3,7 @@
 #include <string.h>  // memrchr
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <iostream>
 
@@ -82,10 +83,26 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
                                  std::size_t piece_bytes) {
   docs.reserve_for_text(in.file_size());
   // One thread parses straight into the store; several into stores of their own, appended in
-  // file order.
+  // file order: the calling thread appends, between the pieces it parses, the slots parsed so
+  // far, so that the copying overlaps the other threads' parsing; the hand-over appends the rest.
   const bool direct = pool.size() == 1;
-  std::vector<DocStore> slots(direct ? 0 : pieces_per_window(pool));
-  auto parse = [&](std::size_t k, Piece piece, unsigned) {
+  const std::size_t window = direct ? 0 : pieces_per_window(pool);
+  std::vector<DocStore> slots(window);
+  std::vector<std::atomic<bool>> parsed(window);  // slot k of this window is parsed
+  std::vector<char> appended(window);             // slot k is in `docs` (calling thread only)
+  std::vector<char> faulty(window);               // slot k ends at a fault (set before parsed[k])
+  std::size_t next_to_append = 0;                 // of this window (calling thread only)
+  auto append_parsed = [&] {
+    // Not past a faulty slot: the run ends at its fault, reported by the hand-over, and nothing
+    // after it may fail first.
+    for (; next_to_append < window && parsed[next_to_append].load(std::memory_order_acquire) &&
+           !faulty[next_to_append];
+         ++next_to_append) {
+      docs.append(slots[next_to_append]);
+      appended[next_to_append] = 1;
+    }
+  };
+  auto parse = [&](std::size_t k, Piece piece, unsigned worker) {
     DocStore& s = direct ? docs : slots[k];
     if (!direct) s.clear();
     const PieceOutcome outcome = parse_piece(
@@ -94,12 +111,21 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
         [&](std::int32_t) { s.end_document(); });
     // The line that stopped the parse had begun a document.
     if (outcome.fault.fault != LineFault::none || outcome.error) s.discard_document();
+    if (!direct) {
+      faulty[k] = outcome.fault.fault != LineFault::none || outcome.error;
+      parsed[k].store(true, std::memory_order_release);
+      if (worker == 0) append_parsed();
+    }
     return outcome;
   };
   return parse_file(
       in, pool, parse,
       [&](std::size_t k, const PieceOutcome&) {
-        if (!direct) docs.append(slots[k]);
+        if (direct) return;
+        if (k == 0) next_to_append = 0;  // the window's run is over: the next one starts afresh
+        if (!appended[k]) docs.append(slots[k]);
+        appended[k] = 0;
+        parsed[k].store(false, std::memory_order_relaxed);
       },
       piece_bytes);
 }

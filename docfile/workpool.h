@@ -14,7 +14,8 @@ namespace punb {
 // The threads of one run. run(n, task) calls task(i, worker) for every i in 0 .. n-1, spread
 // over the threads (the calling thread is worker 0 and works too), and returns when all are
 // done. What a task computes must depend on i alone, never on the worker or on timing: the
-// worker number only names scratch space that belongs to one thread.
+// worker number only names scratch space that belongs to one thread, or lets the calling thread
+// (worker 0) take up, between its tasks, work of its own whose result no timing changes.
 class WorkerPool {
  public:
   explicit WorkerPool(unsigned threads);

@@ -65,12 +65,15 @@ class ClassScores {
     pos_ = pos_ - m;
   }
 
-  Posteriors posteriors() const {
+  Posteriors posteriors() const { return posteriors_of(neg_, pos_); }
+
+  // The posteriors of the final scores of a document.
+  static Posteriors posteriors_of(double neg, double pos) {
     double top = -kScoreBound;
-    if (neg_ > top) top = neg_;
-    if (pos_ > top) top = pos_;
-    const double e_neg = std::exp(neg_ - (top + 2));
-    const double e_pos = std::exp(pos_ - (top + 2));
+    if (neg > top) top = neg;
+    if (pos > top) top = pos;
+    const double e_neg = std::exp(neg - (top + 2));
+    const double e_pos = std::exp(pos - (top + 2));
     const double sum = e_neg + e_pos;
     return {e_neg / sum, e_pos / sum};
   }
@@ -89,61 +92,32 @@ inline Posteriors score_document(const DocStore::Document& doc, const ScoreTable
   return scores.posteriors();
 }
 
-// Scores kLanes documents side by side. Their chains of dependent operations are independent,
-// so the processor overlaps them; each document's own operations are exactly score_document's.
-inline constexpr int kLanes = 4;
+// Scores docs[0 .. n), out[j] for docs[j]. Several documents are in flight at once, each lane
+// taking the next document when its own ends, so that the processor overlaps their independent
+// chains of operations; each document's own operations are exactly score_document's.
+void score_batch(const DocStore::Document* docs, std::size_t n, const ScoreTable& table,
+                 Posteriors* out);
 
-inline void score_lanes(const DocStore::Document (&docs)[kLanes], const ScoreTable& table,
-                        Posteriors (&out)[kLanes]) {
-  ClassScores scores[kLanes] = {ClassScores(table), ClassScores(table), ClassScores(table),
-                                ClassScores(table)};
-  const std::uint32_t* w[kLanes];
-  const std::uint32_t* end[kLanes];
-  for (int k = 0; k < kLanes; ++k) {
-    w[k] = docs[k].words_begin();
-    end[k] = docs[k].words_end();
-  }
-  for (;;) {
-    // A pair takes one or two words, so every lane has at least (words + 1) / 2 pairs left.
-    std::size_t words = static_cast<std::size_t>(end[0] - w[0]);
-    for (int k = 1; k < kLanes; ++k)
-      words = std::min(words, static_cast<std::size_t>(end[k] - w[k]));
-    if (words == 0) break;
-    for (std::size_t step = (words + 1) / 2; step > 0; --step) {
-      for (int k = 0; k < kLanes; ++k) {
-        std::uint32_t index;
-        std::uint32_t count;
-        DocStore::next_pair(w[k], index, count);
-        scores[k].add_word(count, table.ln_words(index));
-      }
-    }
-  }
-  for (int k = 0; k < kLanes; ++k) {
-    std::uint32_t index;
-    std::uint32_t count;
-    while (w[k] != end[k]) {
-      DocStore::next_pair(w[k], index, count);
-      scores[k].add_word(count, table.ln_words(index));
-    }
-    out[k] = scores[k].posteriors();
-  }
-}
+// Documents are scored in batches of this many: the lanes run idle only at a batch's end.
+inline constexpr std::size_t kScoreBatch = 256;
 
-// Scores documents in the order `visit` hands them over, kLanes at a time, and hands each to
-// f(doc, posteriors) in that same order.
+// Scores documents in the order `visit` hands them over and hands each to f(doc, posteriors) in
+// that same order.
 template <class Visit, class F>
 void score_in_lanes(Visit&& visit, const ScoreTable& table, F&& f) {
-  DocStore::Document batch[kLanes];
-  Posteriors post[kLanes];
-  int filled = 0;
+  DocStore::Document batch[kScoreBatch];
+  Posteriors post[kScoreBatch];
+  std::size_t filled = 0;
+  auto flush = [&] {
+    score_batch(batch, filled, table, post);
+    for (std::size_t k = 0; k < filled; ++k) f(batch[k], post[k]);
+    filled = 0;
+  };
   visit([&](const DocStore::Document& doc) {
     batch[filled++] = doc;
-    if (filled < kLanes) return;
-    score_lanes(batch, table, post);
-    for (int k = 0; k < kLanes; ++k) f(batch[k], post[k]);
-    filled = 0;
+    if (filled == kScoreBatch) flush();
   });
-  for (int k = 0; k < filled; ++k) f(batch[k], score_document(batch[k], table));
+  if (filled > 0) flush();
 }
 
 // Scores every document of the store, in order.

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 #include "nb/passes.h"
 #include "spystep/spystep.h"
@@ -120,6 +122,39 @@ GatherRanges GatherRanges::balanced(std::span<const double> counts, unsigned ran
   return g;
 }
 
+void WeightedCounts::score_then_gather_in_turn(const DocStore& docs,
+                                               const DocStore::Selection& selection,
+                                               const ScoreTable& table, WorkerPool& pool,
+                                               std::vector<Posteriors>& post) {
+  // Every thread scores blocks; the calling thread also gathers, in document order and between
+  // the blocks it scores, every block scored so far, and after the run what is left. Gathering on
+  // one thread only keeps the weighted counts in that processor's cache.
+  post.resize(selection.size());
+  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
+  const std::size_t n = blocks.size();
+  const auto scored = std::make_unique<std::atomic<bool>[]>(n);
+  std::size_t gathered = 0;
+  auto gather_scored = [&] {
+    for (; gathered < n && scored[gathered].load(std::memory_order_acquire); ++gathered) {
+      for (std::size_t j = blocks[gathered].begin; j < blocks[gathered].end; ++j) {
+        gather(docs.document_at(selection[j]), post[j]);
+      }
+    }
+  };
+  pool.run(n, [&](std::size_t b, unsigned worker) {
+    std::size_t j = blocks[b].begin;
+    score_in_lanes(
+        [&](auto&& take) {
+          for (std::size_t i = blocks[b].begin; i < blocks[b].end; ++i)
+            take(docs.document_at(selection[i]));
+        },
+        table, [&](const DocStore::Document&, const Posteriors& p) { post[j++] = p; });
+    scored[b].store(true, std::memory_order_release);
+    if (worker == 0) gather_scored();
+  });
+  gather_scored();
+}
+
 void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Selection& selection,
                                       const ScoreTable& table, const GatherRanges& ranges,
                                       WorkerPool& pool, std::vector<Posteriors>& post) {
@@ -132,15 +167,18 @@ void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Sele
                     });
     return;
   }
+  if (ranges.count == 1) {
+    score_then_gather_in_turn(docs, selection, table, pool, post);
+    return;
+  }
   // Windows of blocks go through two steps: all threads score the blocks of a window while the
-  // window before is gathered, in document order, by one thread per range of word indices (with
-  // a single range, straight from the documents).
+  // window before is gathered, in document order, by one thread per range of word indices.
   post.resize(selection.size());
   const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
   const std::size_t window = 2 * std::size_t{pool.size()};
   const std::size_t windows = (blocks.size() + window - 1) / window;
   const unsigned range_count = ranges.count;
-  if (range_count > 1) buckets_.resize(2 * window);
+  buckets_.resize(2 * window);
   auto blocks_of = [&](std::size_t w) {
     return Block{w * window, std::min(blocks.size(), (w + 1) * window)};
   };
@@ -153,19 +191,11 @@ void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Sele
             take(docs.document_at(selection[i]));
         },
         table, [&](const DocStore::Document&, const Posteriors& p) { post[j++] = p; });
-    if (range_count > 1) {
-      buckets_[(w % 2) * window + (b - w * window)].fill(docs, selection, block.begin, block.end,
-                                                         ranges);
-    }
+    buckets_[(w % 2) * window + (b - w * window)].fill(docs, selection, block.begin, block.end,
+                                                       ranges);
   };
   auto gather_range = [&](std::size_t w, unsigned r) {
     const Block in = blocks_of(w);
-    if (range_count == 1) {
-      for (std::size_t j = blocks[in.begin].begin; j < blocks[in.end - 1].end; ++j) {
-        gather(docs.document_at(selection[j]), post[j]);
-      }
-      return;
-    }
     for (std::size_t b = in.begin; b < in.end; ++b) {
       const Buckets& bucket = buckets_[(w % 2) * window + (b - in.begin)];
       add_bucket(bucket.words.data() + bucket.first[r], bucket.words.data() + bucket.last[r],

@@ -6,7 +6,7 @@
 #include "docfile/copy_lines.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
-#include "docfile/reader.h"
+#include "docfile/pieces.h"
 
 namespace punb {
 
@@ -33,12 +33,12 @@ std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spi
 }
 
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t positives) {
-  DocumentReader in(positive_set, kCannotReadTrainingSet);
+                        std::int64_t positives, WorkerPool& pool) {
+  PieceReader in(positive_set, kCannotReadTrainingSet);
   OutFile spy("spy", kWriteErrorNewFile);
   OutFile rest("pos_withoutspy", kWriteErrorNewFile);
   std::size_t next_spy = 0;
-  copy_document_lines(in, positives, [&](std::int64_t line) -> OutFile& {
+  copy_document_lines(in, positives, pool, [&](std::int64_t line) -> OutFile& {
     if (next_spy < spies.size() && spies[next_spy] == line) {
       ++next_spy;
       return spy;

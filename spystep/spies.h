@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "docfile/workpool.h"
+
 namespace punb {
 
 // The run's only source of chance. Its sequence is fixed by the seed, so the same positive set
@@ -30,8 +32,9 @@ std::int64_t spy_count(std::int64_t positives, double spy_fraction);
 // ones: a seeded shuffle of 0 .. N-1, whose first k entries are taken.
 std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spies);
 
-// Copies every positive-set line unchanged to "spy" or "pos_withoutspy".
+// Copies every positive-set line unchanged to "spy" or "pos_withoutspy", reading and writing
+// on the pool's threads.
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t positives);
+                        std::int64_t positives, WorkerPool& pool);
 
 }  // namespace punb

@@ -41,12 +41,13 @@ void refuse_empty_classes(const TrainingSets& sets, const SpyStepResult& s) {
 
 // Copies every unlabeled-set line to the round's remaining-unlabeled or reliable-negative file.
 void split_unlabeled_set(const std::string& unlabeled_set, int round,
-                         const std::vector<std::uint8_t>& reliable, std::int64_t lines) {
-  DocumentReader in(unlabeled_set, kCannotReadTrainingSet);
+                         const std::vector<std::uint8_t>& reliable, std::int64_t lines,
+                         WorkerPool& pool) {
+  PieceReader in(unlabeled_set, kCannotReadTrainingSet);
   const std::string r = std::to_string(round);
   OutFile remaining_file("unlabelmatrix" + r, "can not write unlabelmatrix");
   OutFile reliable_file("truetrain1matrix" + r, "can not write file truetrain1matrix");
-  copy_document_lines(in, lines, [&](std::int64_t i) -> OutFile& {
+  copy_document_lines(in, lines, pool, [&](std::int64_t i) -> OutFile& {
     return reliable[static_cast<std::size_t>(i)] ? reliable_file : remaining_file;
   });
   remaining_file.close();
@@ -77,7 +78,7 @@ PositiveSplit choose_and_split_spies(TrainingSets& sets, bool working_files, dou
   s.positives = sets.positive.read_into(s.positive_docs, pool);
   s.spies = spy_count(s.positives, spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
-  if (working_files) split_positive_set(sets.positive.name(), spies, s.positives);
+  if (working_files) split_positive_set(sets.positive.name(), spies, s.positives, pool);
   refuse_empty_classes(sets, s);
   std::size_t next_spy = 0;
   auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
@@ -156,7 +157,9 @@ void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepS
     reliable.push_back(is_reliable ? 1 : 0);
     (is_reliable ? split.reliable : split.remaining).push_back(every_unlabeled[j]);
   }
-  if (working_files) split_unlabeled_set(sets.unlabeled.name(), round, reliable, s.unlabeled);
+  if (working_files) {
+    split_unlabeled_set(sets.unlabeled.name(), round, reliable, s.unlabeled, pool);
+  }
 
   // Re-estimate: the positives without spies count fully for the positive class, every spy
   // and unlabeled document with its posteriors for both; the sums go on from the unlabeled

@@ -39,8 +39,8 @@ struct GatherRanges {
   static GatherRanges balanced(std::span<const double> counts, unsigned ranges);
 };
 
-// While the other threads score, one thread gathers everything (a third of the work of a pass
-// or less); with more threads, the gathering is split into ranges too.
+// Up to three threads gather everything in turn, one at a time, between scoring blocks; with
+// more threads, the gathering is split into ranges too.
 inline unsigned gather_ranges_for(unsigned threads) { return threads <= 3 ? 1 : threads / 2; }
 
 // What the spy step leaves for the final stage.
@@ -115,6 +115,11 @@ struct WeightedCounts {
   std::vector<std::array<double, 2>> cells;  // {negative, positive}
 
  private:
+  // score_and_gather with a single range of word indices.
+  void score_then_gather_in_turn(const DocStore& docs, const DocStore::Selection& selection,
+                                 const ScoreTable& table, WorkerPool& pool,
+                                 std::vector<Posteriors>& post);
+
   // A block's pair words sorted by range: range r's are words[first[r] .. last[r]), each
   // document's preceded by a mark that names it.
   struct Buckets {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -75,6 +76,44 @@ TEST(Parse, AgreesWithTheCLibraryOnRandomLines) {
     if (test_line) {
       EXPECT_EQ(p.line.label, e.label);
     }
+  }
+}
+
+// Long lines, mostly plain pairs with odd bytes among them, so that plain pairs, numbers and
+// delimiters fall across every place of the parser's 64-byte look-ahead and its end near the line
+// end.
+TEST(Parse, AgreesWithTheCLibraryOnLongLines) {
+  const std::string odd = "::  --+\t.x\r\n0";
+  std::mt19937 random(777);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const auto length = static_cast<std::size_t>(50 + random() % 250);
+    const unsigned odd_share = random() % 4;  // in 32nds, per piece of text
+    while (text.size() < length) {
+      if (random() % 32 < odd_share) {
+        text += odd[random() % odd.size()];
+        continue;
+      }
+      // One to nine digits (atoi stays within int), most of them indices in range.
+      int index_digits = 1 + static_cast<int>(random() % (random() % 64 == 0 ? 9 : 5));
+      if (!text.empty() && text.back() == '0') index_digits = std::min(index_digits, 8);
+      const int count_digits = 1 + static_cast<int>(random() % (random() % 4 == 0 ? 8 : 1));
+      for (int d = 0; d < index_digits; ++d) text += static_cast<char>('0' + random() % 10);
+      text += ':';
+      for (int d = 0; d < count_digits; ++d) text += static_cast<char>('0' + random() % 10);
+      // Mostly a space, now and then another byte in its place (no digit: a run of more than
+      // nine digits would take atoi out of int).
+      const std::string separators = ": -+\t.x\r\n";
+      text += random() % 32 >= odd_share ? ' ' : separators[random() % separators.size()];
+    }
+    if (random() % 2) text += '\n';
+    const bool test_line = random() % 4 == 0;
+    if (test_line) text = (random() % 2 ? "1 " : "-1 ") + text;
+    const test::Expected e = test::c_library_reading(text, test_line);
+    const test::Reading p = parse(text, test_line);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    ASSERT_EQ(p.line.fault, e.fault);
+    ASSERT_EQ(p.pairs, e.pairs);
   }
 }
 

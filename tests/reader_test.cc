@@ -22,20 +22,64 @@ namespace punb {
 namespace {
 
 TEST(CopyLines, AFileShorterThanItsCountIsAnErrorNotARepeat) {
-  test::TempDir dir;
-  dir.write("f", "a\nb");
-  OutFile out(dir.path("copy"), "can not write");
-  DocumentReader in(dir.path("f"), "can not read training set");
-  try {
-    copy_document_lines(in, 3, [&](std::int64_t) -> OutFile& { return out; });
-    FAIL() << "three lines copied from a file of two";
-  } catch (const Fatal& e) {
-    EXPECT_EQ(e.message(), "can not read training set");
-    EXPECT_NE(e.detail().find("f:2: the file changed during the run"), std::string::npos)
-        << e.detail();
+  for (unsigned threads : {1u, 2u, 3u}) {
+    WorkerPool pool(threads);
+    test::TempDir dir;
+    dir.write("f", "a\nb");
+    OutFile out(dir.path("copy"), "can not write");
+    PieceReader in(dir.path("f"), "can not read training set");
+    try {
+      copy_document_lines(in, 3, pool, [&](std::int64_t) -> OutFile& { return out; });
+      ADD_FAILURE() << "three lines copied from a file of two";
+    } catch (const Fatal& e) {
+      EXPECT_EQ(e.message(), "can not read training set");
+      EXPECT_NE(e.detail().find("f:2: the file changed during the run"), std::string::npos)
+          << e.detail();
+    }
+    out.close();
+    EXPECT_EQ(dir.read("copy"), "a\nb");
   }
-  out.close();
-  EXPECT_EQ(dir.read("copy"), "a\nb");
+}
+
+// Lines go to the file chosen for their number, in order, over many windows of pieces and at
+// every thread count; lines past the count are left out.
+TEST(CopyLines, EachLineToItsFileInOrder) {
+  std::mt19937 random(5);
+  std::string text;
+  std::vector<std::string> line_texts;
+  for (int i = 0; i < 120000; ++i) {  // several windows of pieces of 512 kB
+    std::string line(random() % 90, 'x');
+    for (char& c : line) c = static_cast<char>('a' + random() % 26);
+    line += '\n';
+    line_texts.push_back(line);
+    text += line;
+  }
+  text += "last line without a line end";
+  line_texts.push_back("last line without a line end");
+  for (unsigned threads : {1u, 2u, 4u}) {
+    for (const std::int64_t lines :
+         {std::int64_t{0}, std::int64_t{7}, static_cast<std::int64_t>(line_texts.size())}) {
+      WorkerPool pool(threads);
+      test::TempDir dir;
+      dir.write("f", text);
+      {
+        OutFile odd(dir.path("odd"), "can not write");
+        OutFile rest(dir.path("rest"), "can not write");
+        PieceReader in(dir.path("f"), "can not read training set");
+        copy_document_lines(in, lines, pool,
+                            [&](std::int64_t i) -> OutFile& { return i % 3 == 1 ? odd : rest; });
+        odd.close();
+        rest.close();
+      }
+      std::string odd;
+      std::string rest;
+      for (std::int64_t i = 0; i < lines; ++i) {
+        (i % 3 == 1 ? odd : rest) += line_texts[static_cast<std::size_t>(i)];
+      }
+      EXPECT_EQ(dir.read("odd"), odd) << threads << " threads, " << lines << " lines";
+      EXPECT_EQ(dir.read("rest"), rest) << threads << " threads, " << lines << " lines";
+    }
+  }
 }
 
 TEST(WorkerPool, EveryTaskOnceAndTheLowestFailureRethrown) {

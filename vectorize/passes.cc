@@ -304,7 +304,8 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 }  // namespace
 
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads) {
+                                   const WordFilter& filter, int threads,
+                                   WordSplitters& splitters) {
   SharedReader reader(inputs, training, "counting training words");
   std::vector<std::unique_ptr<TrainingCounter>> counters(static_cast<std::size_t>(threads));
   std::vector<std::array<std::uint64_t, kSets>> documents(counters.size());
@@ -312,7 +313,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       threads,
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
-        WordSplitter splitter(filter.fold);
+        WordSplitter& splitter = splitters.of(t);
         Batch batch;
         while (reader.next(batch)) {
           for (const DocumentRef& d : batch.documents) {
@@ -348,7 +349,8 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
 }
 
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit) {
+                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
+                        WordSplitters& splitters) {
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
@@ -360,8 +362,8 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
   WrittenSets written;
   run_threads(
       threads,
-      [&](int) {
-        WordSplitter splitter(filter.fold);
+      [&](int t) {
+        WordSplitter& splitter = splitters.of(t);
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;

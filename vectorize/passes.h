@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "vectorize/sources.h"
 #include "vectorize/stopwords.h"
 #include "vectorize/vocabulary.h"
+#include "vectorize/words.h"
 
 namespace punb::vectorize {
 
@@ -26,6 +28,24 @@ struct WordFilter {
   }
 };
 
+// One word splitter per thread, kept from the first pass to the second, so that the pieces ICU
+// split while counting are remembered while writing.
+class WordSplitters {
+ public:
+  WordSplitters(bool fold, int threads)
+      : fold_(fold), splitters_(static_cast<std::size_t>(threads)) {}
+  // Thread t's splitter, made when it is first asked for.
+  WordSplitter& of(int t) {
+    std::unique_ptr<WordSplitter>& s = splitters_[static_cast<std::size_t>(t)];
+    if (!s) s = std::make_unique<WordSplitter>(fold_);
+    return *s;
+  }
+
+ private:
+  bool fold_;
+  std::vector<std::unique_ptr<WordSplitter>> splitters_;
+};
+
 inline constexpr std::size_t kSets = 3;
 inline std::size_t set_number(SetKind s) { return static_cast<std::size_t>(s); }
 
@@ -37,7 +57,7 @@ struct TrainingWords {
 
 // First pass, over input files [0, training): every word's document frequency and count.
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads);
+                                   const WordFilter& filter, int threads, WordSplitters& splitters);
 
 struct SetTotals {
   std::uint64_t documents = 0;
@@ -68,6 +88,7 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 // increasing index order (test lines led by their label), handed to `emit` with its source.
 // Documents come out in input order whatever the number of threads, one at a time.
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit);
+                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
+                        WordSplitters& splitters);
 
 }  // namespace punb::vectorize

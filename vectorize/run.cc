@@ -31,12 +31,12 @@ struct BuiltVocabulary {
 };
 
 BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
-                                 const WordFilter& filter) {
+                                 const WordFilter& filter, WordSplitters& splitters) {
   const auto training = static_cast<std::size_t>(
       std::find_if(inputs.begin(), inputs.end(),
                    [](const InputFile& f) { return f.set == SetKind::test; }) -
       inputs.begin());
-  TrainingWords counted = count_training_words(inputs, training, filter, o.threads);
+  TrainingWords counted = count_training_words(inputs, training, filter, o.threads, splitters);
   for (SetKind set : {SetKind::positive, SetKind::unlabeled}) {
     if (counted.documents[set_number(set)] == 0) {
       throw Fatal("empty training set", paths_of(o, set) + ": no documents for the " +
@@ -106,9 +106,10 @@ void run(const Options& o, std::ostream& log) {
   const std::vector<InputFile> inputs = list_inputs(o.inputs, warnings);
   for (const std::string& w : warnings) log << "punb-vectorize: " << w << "\n";
 
+  WordSplitters splitters(o.words.fold, o.threads);
   BuiltVocabulary built;
   if (o.vocabulary_file.empty())
-    built = build_vocabulary(o, inputs, filter);
+    built = build_vocabulary(o, inputs, filter, splitters);
   else
     built.vocabulary = read_vocabulary(o.vocabulary_file);
 
@@ -124,11 +125,13 @@ void run(const Options& o, std::ostream& log) {
   }
   write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
   write_word_reading({o.words.fold, o.words.min_length}, files.add(o.stem + ".vocab.options"));
-  const WrittenSets written =
-      encode_sets(inputs, filter, built.vocabulary, o.threads, [&](const WrittenDocument& d) {
+  const WrittenSets written = encode_sets(
+      inputs, filter, built.vocabulary, o.threads,
+      [&](const WrittenDocument& d) {
         lines[set_number(d.set)]->write(d.line);
         ids[set_number(d.set)]->write(d.source);
-      });
+      },
+      splitters);
   files.commit();
   report(o, inputs, built, written, log);
 }
