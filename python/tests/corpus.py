@@ -116,3 +116,22 @@ def run_punb(directory, stem, mode, options, threads, model="c.model"):
 def probability_lines(p):
     """Posteriors as punb writes them."""
     return ["%.16f" % v for v in p]
+
+
+def read_lines(path, labelled=False, cols=None):
+    """A file of plain punb lines (pairs index:count) as a CSR matrix, column = index - 1, and
+    the labels of test lines."""
+    indptr, indices, data, labels = [0], [], [], []
+    for line in pathlib.Path(path).read_text().splitlines():
+        fields = line.split()
+        if labelled:
+            labels.append(int(fields.pop(0)))
+        for pair in fields:
+            index, count = pair.split(":")
+            indices.append(int(index) - 1)
+            data.append(int(count))
+        indptr.append(len(indices))
+    cols = cols if cols is not None else max(indices, default=-1) + 1
+    X = sp.csr_matrix((np.array(data, np.int64), np.array(indices, np.int64),
+                       np.array(indptr, np.int64)), shape=(len(indptr) - 1, cols))
+    return X, np.array(labels)
