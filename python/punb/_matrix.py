@@ -25,13 +25,13 @@ def csr_arrays(X):
                 f"X must be two-dimensional (documents x words), not of shape {dense.shape}; "
                 "reshape your data, e.g. X.reshape(1, -1) for one document"
             )
-        if dense.dtype.kind not in "biuf":
+        if dense.dtype.kind == "O":
             try:
                 dense = dense.astype(np.float64)
             except (TypeError, ValueError):
-                raise ValueError(
-                    f"X holds {dense.dtype} values; it must hold whole counts"
-                ) from None
+                pass
+        if dense.dtype.kind not in "biuf":
+            raise ValueError(f"X holds {dense.dtype} values; it must hold whole counts")
         X = sp.csr_matrix(dense)
     rows, cols = X.shape
     indptr, indices, data = X.indptr, X.indices, X.data

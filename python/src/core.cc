@@ -212,7 +212,8 @@ void check_matrix(const Csr& x, const I* indptr, const I* indices, const D* data
 }
 
 // y as one byte a row (1 positive, 0 unlabeled), refusing anything else.
-std::vector<std::uint8_t> labels_of(const py::array& y_array, std::int64_t rows) {
+std::vector<std::uint8_t> labels_of(const py::array& y_array, std::int64_t rows,
+                                    const std::string& mode) {
   const Column y = column(y_array, "y");
   if (y.size != rows) {
     throw py::value_error("y has " + std::to_string(y.size) + " entries for " +
@@ -233,7 +234,9 @@ std::vector<std::uint8_t> labels_of(const py::array& y_array, std::int64_t rows)
   const auto positives = std::count(labels.begin(), labels.end(), 1);
   if (positives == 0)
     throw py::value_error("empty positive set: y holds no 1, so no row is a labelled positive");
-  if (positives == rows)
+  // Positive-unlabeled mode may still run on spies alone; the run says why it stops, in the
+  // command line's words.
+  if (positives == rows && mode == "nb")
     throw py::value_error("empty unlabeled set: y holds no 0, so no row is unlabeled");
   return labels;
 }
@@ -293,7 +296,7 @@ std::unique_ptr<Fitted> fit(const py::array& indptr, const py::array& indices,
   const Csr x = csr(indptr, indices, data, rows, cols);
   return x.visit([&](auto p, auto i, auto d) {
     check_matrix(x, p, i, d);
-    const std::vector<std::uint8_t> labels = labels_of(y, rows);
+    const std::vector<std::uint8_t> labels = labels_of(y, rows, o.mode);
     punb::SavedModel model;
     {
       py::gil_scoped_release release;
