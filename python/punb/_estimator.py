@@ -201,14 +201,49 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
     def _more_tags(self):
         return {
             "binary_only": True,
+            # X holds word counts: the checks' data are made non-negative whole numbers (as
+            # for categorical input) instead of the fractions that fit refuses.
             "requires_positive_X": True,
+            "X_types": ["2darray", "categorical"],
             "_xfail_checks": _XFAIL_CHECKS,
         }
 
 
-# scikit-learn's checks that cannot apply to this estimator: they fit data that punb refuses.
-_FRACTIONAL = "fits fractional X; the model counts whole words and refuses it"
-_XFAIL_CHECKS = {}
+# scikit-learn's checks that cannot apply to learning from positive and unlabeled documents:
+# they fit data that it refuses.
+_LABELS = (
+    "fits y of labels 1 and 2: y is 1 for a labelled positive and 0 for unlabeled, and other "
+    "labels are refused"
+)
+_FRACTIONAL = "fits fractional X: the model counts whole words and refuses fractions"
+_XFAIL_CHECKS = {
+    **dict.fromkeys(
+        [
+            "check_classifier_data_not_an_array",
+            "check_dict_unchanged",
+            "check_dont_overwrite_parameters",
+            "check_estimator_sparse_data",
+            "check_estimators_dtypes",
+            "check_estimators_fit_returns_self",
+            "check_estimators_overwrite_params",
+            "check_estimators_pickle",
+            "check_fit2d_predict1d",
+            "check_fit_check_is_fitted",
+            "check_methods_sample_order_invariance",
+            "check_methods_subset_invariance",
+            "check_pipeline_consistency",
+        ],
+        _LABELS,
+    ),
+    "check_classifiers_classes": "fits string labels: y is 1 for a labelled positive and 0 for "
+    "unlabeled",
+    "check_classifiers_one_label": _FRACTIONAL,
+    "check_decision_proba_consistency": _FRACTIONAL,
+    "check_dtype_object": "fits a y without a 1 (its X made whole counts, every label is 0): "
+    "there is no labelled positive to learn from",
+    "check_classifiers_regression_target": "expects scikit-learn's words for a continuous y; the "
+    "refusal here says that y must be 1 or 0",
+}
 
 
 def load_model(path):

@@ -22,14 +22,16 @@ def csr_arrays(X):
         dense = np.asarray(X)
         if dense.ndim != 2:
             raise ValueError(
-                f"X must be two-dimensional (documents x words), not of shape {dense.shape}; "
-                "reshape your data, e.g. X.reshape(1, -1) for one document"
+                f"Expected a two-dimensional X (documents x words), got shape {dense.shape}. "
+                "Reshape your data, e.g. with X.reshape(1, -1) for a single document."
             )
         if dense.dtype.kind == "O":
             try:
                 dense = dense.astype(np.float64)
             except (TypeError, ValueError):
                 pass
+        if dense.dtype.kind == "c":
+            raise ValueError("Complex data not supported: X must hold whole counts")
         if dense.dtype.kind not in "biuf":
             raise ValueError(f"X holds {dense.dtype} values; it must hold whole counts")
         X = sp.csr_matrix(dense)

@@ -67,7 +67,7 @@ std::string number_text(T v) {
 template <class T>
 const char* count_fault(T v) {
   if constexpr (std::is_floating_point_v<T>) {
-    if (!std::isfinite(v)) return "count that is not finite";
+    if (!std::isfinite(v)) return "count that is NaN or infinite";
     if (v < 0) return "negative count";
     if (v != std::trunc(v)) return "fractional count (the model counts whole words)";
     if (v > kMaxCount) return "number out of range (counts go up to 2147483647)";
@@ -233,11 +233,14 @@ std::vector<std::uint8_t> labels_of(const py::array& y_array, std::int64_t rows,
   });
   const auto positives = std::count(labels.begin(), labels.end(), 1);
   if (positives == 0)
-    throw py::value_error("empty positive set: y holds no 1, so no row is a labelled positive");
+    throw py::value_error("empty positive set: no row has y = 1" +
+                          std::string(rows > 0 ? " (y holds one class only)" : "") +
+                          ", so there is no labelled positive");
   // Positive-unlabeled mode may still run on spies alone; the run says why it stops, in the
   // command line's words.
   if (positives == rows && mode == "nb")
-    throw py::value_error("empty unlabeled set: y holds no 0, so no row is unlabeled");
+    throw py::value_error(
+        "empty unlabeled set: no row has y = 0 (y holds one class only), so none is unlabeled");
   return labels;
 }
 
