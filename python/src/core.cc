@@ -187,14 +187,14 @@ std::string matrix_fault(const Csr& x, const I* indptr, const I* indices, const 
   }
   for (std::int64_t r = 0; r < x.rows; ++r) {
     for (I k = indptr[r]; k < indptr[r + 1]; ++k) {
-      const std::string where = " at row " + std::to_string(r) + ", column ";
       if (indices[k] < 0 || indices[k] >= x.cols) {
         return "X has a column index " + std::to_string(indices[k]) + " outside 0.." +
                std::to_string(x.cols - 1) + " at row " + std::to_string(r);
       }
-      if (const char* fault = count_fault(data[k]))
-        return std::string(fault) + ": " + number_text(data[k]) + where +
-               std::to_string(indices[k]) + " of X";
+      if (const char* fault = count_fault(data[k])) {
+        return std::string(fault) + ": " + number_text(data[k]) + " at row " + std::to_string(r) +
+               ", column " + std::to_string(indices[k]) + " of X";
+      }
     }
   }
   return {};
@@ -295,7 +295,14 @@ struct Options {
 std::unique_ptr<Fitted> fit(const py::array& indptr, const py::array& indices,
                             const py::array& data, std::int64_t rows, std::int64_t cols,
                             const py::array& y, const Options& o) {
+  // The estimator checks its parameters with messages of its own; these guard the module.
   if (o.mode != "pu" && o.mode != "nb") throw py::value_error("mode must be 'pu' or 'nb'");
+  if (!(std::isfinite(o.smoothing) && o.smoothing > 0))
+    throw py::value_error("smoothing must be a finite number above 0");
+  if (!(o.spy_fraction >= 0 && o.spy_fraction <= 1 && o.threshold_rate >= 0 &&
+        o.threshold_rate <= 1))
+    throw py::value_error("spy_fraction and threshold_rate must be from 0 to 1");
+  if (o.iterations < 0) throw py::value_error("iterations must be 0 or more");
   const Csr x = csr(indptr, indices, data, rows, cols);
   return x.visit([&](auto p, auto i, auto d) {
     check_matrix(x, p, i, d);

@@ -180,3 +180,26 @@ def test_stops_in_the_command_line_words(tmp_path, case):
     with pytest.raises(ValueError) as refused:
         punb.PUNaiveBayes(mode=mode, n_jobs=2, **options).fit(X, y)
     assert str(refused.value).startswith(words + ": ")
+
+
+MODULE = [
+    (dict(mode="kov"), "mode must be 'pu' or 'nb'"),
+    (dict(smoothing=0.0), "smoothing must be a finite number above 0"),
+    (dict(smoothing=float("inf")), "smoothing must be a finite number above 0"),
+    (dict(spy_fraction=-0.5), "spy_fraction and threshold_rate must be from 0 to 1"),
+    (dict(threshold_rate=float("nan")), "spy_fraction and threshold_rate must be from 0 to 1"),
+    (dict(iterations=-1), "iterations must be 0 or more"),
+]
+
+
+@pytest.mark.parametrize("change, message", MODULE, ids=[m for _, m in MODULE])
+def test_the_module_guards_its_parameters(change, message):
+    # The module checks again what the estimator checks, for callers that skip the estimator.
+    from punb import _core
+
+    arguments = dict(indptr=X0.indptr, indices=X0.indices, data=X0.data, rows=X0.shape[0],
+                     cols=X0.shape[1], y=Y0, mode="pu", smoothing=0.1, spy_fraction=0.15,
+                     threshold_rate=0.1, iterations=8, n_jobs=1)
+    _core.fit(**arguments)
+    with pytest.raises(ValueError, match=message):
+        _core.fit(**dict(arguments, **change))
