@@ -21,8 +21,10 @@ def with_entry(value, dtype, row=3, column=5):
     return x.tocsr()
 
 
-def damaged(indices=None, indptr=None):
+def damaged(indices=None, indptr=None, first=None):
     x = X0.copy()
+    if first is not None:
+        x.indptr[0] = first
     if indices is not None:
         x.indices[int(x.indptr[2])] = indices
     if indptr is not None:
@@ -59,6 +61,7 @@ FIT = [
     ("column index outside", fit(damaged(indices=60)), "X has a column index 60 outside 0..59 at row 2"),
     ("negative column index", fit(damaged(indices=-1)), "X has a column index -1 outside 0..59"),
     ("row pointers", fit(damaged(indptr=10**6)), "the row pointers of X are damaged at row 1"),
+    ("first row pointer", fit(damaged(first=-1)), "the row pointers of X are damaged at row 0"),
     ("y of 2", fit(y=y_with(2)), "y must be 1 (a labelled positive) or 0 (unlabeled); row 4 holds 2"),
     ("y of -1", fit(y=y_with(-1)), "row 4 holds -1"),
     ("y of 0.5", fit(y=y_with(0.5)), "row 4 holds 0.5"),
@@ -203,3 +206,34 @@ def test_the_module_guards_its_parameters(change, message):
     _core.fit(**arguments)
     with pytest.raises(ValueError, match=message):
         _core.fit(**dict(arguments, **change))
+
+
+def strided(a):
+    return np.repeat(a, 2)[::2]
+
+
+ARRAYS = [
+    (dict(indices=strided(X0.indices)), "the column indices of X must be contiguous"),
+    (dict(data=X0.data.astype(">i8")), "X must be in the machine's byte order"),
+    (dict(indptr=X0.indptr.reshape(1, -1)), "the row pointers of X must be one-dimensional"),
+    (dict(indptr=X0.indptr.astype(np.int64)), "must both be int32 or int64"),
+    (dict(indptr=X0.indptr.astype(np.int16), indices=X0.indices.astype(np.int16)),
+     "must both be int32 or int64"),
+    (dict(data=X0.data.astype(np.float16)), "X has dtype float16"),
+    (dict(y=strided(Y0)), "y must be contiguous"),
+    (dict(y=Y0.astype(np.complex64)), "y has dtype complex64"),
+]
+
+
+@pytest.mark.parametrize("change, message", ARRAYS, ids=[m for _, m in ARRAYS])
+def test_the_module_reads_only_plain_arrays(change, message):
+    # The estimator hands over contiguous arrays of the machine's byte order; the module refuses
+    # others rather than misread them.
+    from punb import _core
+
+    arguments = dict(indptr=X0.indptr, indices=X0.indices, data=X0.data, rows=X0.shape[0],
+                     cols=X0.shape[1], y=Y0, mode="nb", smoothing=0.1, spy_fraction=0.15,
+                     threshold_rate=0.1, iterations=8, n_jobs=1)
+    with pytest.raises(ValueError) as refused:
+        _core.fit(**dict(arguments, **change))
+    assert message in str(refused.value)
