@@ -78,14 +78,14 @@ def generate(seed, *, pos=80, unlabeled=300, test=60, vocab=400, words=14, large
 def rows_as_lines(X, labels=None):
     """punb's lines of the rows of X: index = column + 1, pairs in stored order, zeros left out;
     a dense X is read column by column."""
+    if not sp.issparse(X):
+        X = [[(j, c) for j, c in enumerate(row) if c != 0] for row in np.asarray(X).tolist()]
+    else:
+        indptr, indices, data = X.indptr.tolist(), X.indices.tolist(), X.data.tolist()
+        X = [zip(indices[s:e], data[s:e]) for s, e in zip(indptr, indptr[1:])]
     out = []
-    for r in range(X.shape[0]):
-        if sp.issparse(X):
-            s, e = X.indptr[r], X.indptr[r + 1]
-            entries = zip(X.indices[s:e], X.data[s:e])
-        else:
-            entries = enumerate(X[r])
-        pairs = [f"{j + 1}:{int(c)}" for j, c in entries if c != 0]
+    for r, entries in enumerate(X):
+        pairs = ["%d:%d" % (j + 1, c) for j, c in entries if c != 0]
         out.append(" ".join(([] if labels is None else [str(labels[r])]) + pairs) + "\n")
     return "".join(out)
 

@@ -6,6 +6,7 @@ import functools
 
 import numpy as np
 import pytest
+import scipy.sparse as sp
 
 import punb
 from corpus import generate, probability_lines, run_punb, write_files
@@ -88,3 +89,32 @@ def test_the_table_reaches_an_em_iteration():
     X, y, _, _ = corpus("em")
     for options in ("pu", "pu_long"):
         assert punb.PUNaiveBayes(**OPTIONS[options][1]).fit(X, y).selected_iteration_ > 0, options
+
+
+def large(seed, rows, words=125, vocab=5000):
+    """Documents drawn all at once, a positive half leaning to other words than the rest."""
+    rng = np.random.default_rng(seed)
+    truth = rng.random(rows) < 0.5
+    n = rng.poisson(words, rows) + 1
+    row = np.repeat(np.arange(rows), n)
+    cols = (rng.zipf(1.3, len(row)) - 1 + np.where(truth[row], 0, vocab // 3)) % vocab
+    x = sp.csr_matrix((rng.geometric(0.55, len(row)), cols, np.r_[0, np.cumsum(n)]),
+                      shape=(rows, vocab))
+    return x, truth
+
+
+@pytest.mark.parametrize("mode", ["pu", "nb"])
+def test_documents_past_a_block(tmp_path, mode):
+    # Over a million pairs in each set: the documents reach the run, and the test documents the
+    # scorer, in several blocks, and read as the command line reads them.
+    X, truth = large(8, 27000)
+    y = (truth & (np.arange(len(truth)) % 3 != 0)).astype(int)
+    X_test, test_truth = large(9, 9000)
+    assert min(X[y == 1].nnz, X[y == 0].nnz, X_test.nnz) > 1 << 20
+    stem = write_files(tmp_path, X, y, X_test, np.where(test_truth, 1, -1))
+    status, stdout = run_punb(tmp_path, stem, mode, {"iterations": 2}, 2)
+    assert status == 0, stdout
+    estimator = punb.PUNaiveBayes(mode=mode, iterations=2, n_jobs=2).fit(X, y)
+    assert probability_lines(estimator.predict_proba(X_test)[:, 1]) == (
+        stem.with_suffix(".output").read_text().splitlines()
+    )
