@@ -1,5 +1,6 @@
 # Installing the four tools, their manual pages and documents, and the Debian package built
-# from the same install rules (cpack -G DEB in a build folder).
+# from the same install rules (cpack -G DEB in a build folder). The Python package installs by
+# its own rules (python/).
 include(GNUInstallDirs)
 
 install(TARGETS punb punb-vectorize punb-report punb-classify RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -26,6 +27,12 @@ labelled test set, in a naive Bayes baseline mode and a positive-unlabeled mode\
 of UTF-8 text into its input files with a saved vocabulary; punb-report gives\n\
 threshold-free figures and an SVG picture of a run; punb-classify applies a\n\
 classifier kept by punb --model to new documents or text.")
+if(TARGET _core)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "\n\
+The Python package punb (import punb) is a scikit-learn estimator over the\n\
+same core; it needs numpy, scipy and scikit-learn.")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy, python3-scipy, python3-sklearn")
+endif()
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER
     "punb maintainers <maintainers@users.noreply.c-seed-8cdbaa14.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -123,6 +123,39 @@ TEST(MemoryRun, CountsPast2Pow53AddUpInDocumentOrder) {
   EXPECT_EQ(run(3), run(1));
 }
 
+// The command line reads 0 as the default, so these values reach positive-unlabeled mode only
+// from the Python package, which takes them as they are: the runs finish, alike at one and at
+// three threads (and clean under the sanitizers, which run this suite too).
+struct LiteralCase {
+  const char* name;
+  double threshold_rate;
+  double spy_fraction;
+  std::int32_t iterations;
+};
+
+TEST(MemoryRun, OptionsOnlyThePythonPackageGivesRunAlike) {
+  TempDir dir;
+  test::generate_corpus(dir, "c",
+                        "--pos 90 --unlabel 300 --test 20 --vocab 800 --words 14 --seed 6");
+  const LiteralCase cases[] = {{"no iteration", 0.1, 0.15, 0},
+                               {"no spy", 0.1, 0.0, 2},
+                               {"threshold rate 0", 0.0, 0.15, 2},
+                               {"threshold rate 1", 1.0, 0.15, 2}};
+  for (const LiteralCase& c : cases) {
+    auto run = [&](unsigned threads) {
+      WorkerPool pool(threads);
+      TrainingSets sets{in_blocks(dir.path("c.pos"), 7), in_blocks(dir.path("c.unlabel"), 7)};
+      return positive_unlabeled_mode_run(c.threshold_rate, 0.1, c.spy_fraction, 1, sets, nullptr,
+                                         c.iterations, pool);
+    };
+    const SavedModel one = run(1);
+    EXPECT_EQ(one.sequence.size(), static_cast<std::size_t>(c.iterations) + 1) << c.name;
+    EXPECT_EQ(one.spies, c.spy_fraction == 0.0 ? 0 : 13) << c.name;
+    EXPECT_GT(one.reliable_negatives, 0) << c.name;
+    EXPECT_EQ(format_model_file(run(3)), format_model_file(one)) << c.name;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Modes, MemoryRun,
     ::testing::Values(MemoryCase{"nb_one_block", {"-nb"}, 100000, "1"},

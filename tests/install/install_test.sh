@@ -21,6 +21,19 @@ expected="./bin/punb
 ./share/man/man1/punb-report.1
 ./share/man/man1/punb-vectorize.1
 ./share/man/man1/punb.1"
+# The Python package, when the build made it: under a prefix of its own it goes to
+# lib/python3.X/site-packages, as in ~/.local.
+python=""
+if compgen -G "$build/python/punb/_core*.so" >/dev/null; then
+  python=$(sed -n 's/^Python_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+  x=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+  module=$(basename "$build"/python/punb/_core*.so)
+  package_files() {
+    printf '%s\n' "$1/punb/__init__.py" "$1/punb/$module" "$1/punb/_estimator.py" \
+      "$1/punb/_matrix.py"
+  }
+  expected=$( (echo "$expected"; package_files "./lib/python$x/site-packages") | sort)
+fi
 [ "$installed" = "$expected" ] || fail "installed files: $installed"
 
 for tool in punb punb-vectorize punb-report punb-classify; do
@@ -39,6 +52,29 @@ cmp -s again.output demo.output || fail "punb-classify does not reproduce demo.o
 "$prefix/bin/punb-report" demo >/dev/null
 [ -s demo.output ] && [ -s demo.report.svg ] || fail "no result or picture"
 
+if [ -n "$python" ]; then
+  # The installed package, away from the build, keeps the posteriors of the installed punb's model.
+  PYTHONPATH=$prefix/lib/python$x/site-packages "$python" -c '
+import sys, scipy.sparse as sp, punb
+assert punb.__file__.startswith(sys.argv[1]), punb.__file__
+rows, cols, data = [], [], []
+for r, line in enumerate(open("demo.test")):
+    for pair in line.split()[1:]:
+        i, c = pair.split(":")
+        rows.append(r); cols.append(int(i) - 1); data.append(int(c))
+X = sp.csr_matrix((data, (rows, cols)), shape=(r + 1, max(cols) + 1))
+lines = ["%.16f\n" % p for p in punb.load_model("demo.model").predict_proba(X)[:, 1]]
+assert lines == open("demo.output").readlines()
+' "$prefix" || fail "the installed Python package"
+  # Under /usr it goes where Debian's packages keep theirs, under /usr/local to the folder the
+  # machine's Python reads for it.
+  for place in /usr:lib/python3/dist-packages "/usr/local:lib/python$x/dist-packages"; do
+    DESTDIR=$scratch/dest cmake --install "$build" --prefix "${place%%:*}" >/dev/null
+    [ -f "$scratch/dest${place%%:*}/${place#*:}/punb/__init__.py" ] ||
+      fail "no Python package in ${place#*:} under ${place%%:*}"
+  done
+fi
+
 for page in "$prefix"/share/man/man1/*.1; do
   grep -q "punb $version" "$page" || fail "$page: no version"
   warnings=$(groff -man -ww -z "$page" 2>&1) && [ -z "$warnings" ] || fail "$page: $warnings"
@@ -48,5 +84,10 @@ done
 cpack -G DEB -B "$scratch/package" --config "$build/CPackConfig.cmake" >/dev/null
 deb=$scratch/package/punb_${version}_amd64.deb
 packaged=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { sub("^./usr", ".", $6); print $6 }' | sort)
-[ "$packaged" = "$expected" ] || fail "package files: $packaged"
+packaged_expected=$(echo "$expected" | grep -v '/python3\.[0-9]*/site-packages/')
+if [ -n "$python" ]; then
+  packaged_expected=$( (echo "$packaged_expected"; package_files ./lib/python3/dist-packages) | sort)
+  dpkg-deb -f "$deb" Suggests | grep -q "python3-sklearn" || fail "package suggestions"
+fi
+[ "$packaged" = "$packaged_expected" ] || fail "package files: $packaged"
 dpkg-deb -f "$deb" Depends | grep -q "libicu" || fail "package dependencies"
