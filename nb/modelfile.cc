@@ -234,7 +234,6 @@ class Header {
                   std::pair<std::string_view, std::string_view>& section) {
     for (;;) {
       const auto field = in_.next_field();
-      if (field.first == "checksum") in_.fail("the section 'words' is missing");
       for (std::string_view k : section_keys) {
         if (field.first == k) {
           section = field;

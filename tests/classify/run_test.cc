@@ -166,9 +166,12 @@ TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
       EXPECT_EQ(lines_of(from_text.out).size(), 7u);
     }
   }
-  // The way of reading is the model's, whatever the vectorizer did after.
-  const RunResult info = classify(dir, {"m", "--info"});
-  EXPECT_NE(info.out.find("not folded, min-length 3"), std::string::npos) << info.out;
+  // The way of reading is the model's, whatever the vectorizer did after; a vocabulary without
+  // its options file is taken as folded, the vectorizer's default.
+  EXPECT_NE(classify(dir, {"m", "--info"}).out.find("not folded, min-length 3"), std::string::npos);
+  fs::remove(dir.path("s.vocab.options"));
+  ASSERT_EQ(run_punb(dir, {"-kov", "-f", "s", "-s", "0.5", "--model", "m"}).status, 0);
+  EXPECT_NE(classify(dir, {"m", "--info"}).out.find(", folded, min-length 1"), std::string::npos);
 }
 
 // A model file written by a punb run, edited by `change`, and given a correct checksum again
@@ -242,6 +245,8 @@ std::vector<BadCase> bad_cases() {
        "field 'prior-positive' is missing"},
       {"repeated_field", replaced("mode naive-bayes\n", "mode naive-bayes\nmode naive-bayes\n"),
        run, 1, "m:4: field 'mode' is repeated"},
+      {"field_without_value", replaced("mode naive-bayes\n", "mode naive-bayes\nlonely\n"), run, 1,
+       "m:4: expected 'field value'"},
       {"unknown_field", replaced("mode naive-bayes\n", "mode naive-bayes\ncolour blue\n"), run, 1,
        "m:4: unknown field 'colour'"},
       {"not_a_number", line_replaced("smoothing-weight ", "smoothing-weight 0.1x"), run, 1,
