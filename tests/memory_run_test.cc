@@ -1,5 +1,5 @@
-// Both modes trained from documents in memory, handed over a few at a time, keep the very model
-// that a command-line run on the same lines keeps, to the last bit.
+// Runs from documents in memory, handed over a few at a time: what only they can reach. (That
+// they keep the command line's models bit for bit, the Python package's tests compare.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,48 +41,6 @@ DocumentSet in_blocks(const std::string& path, std::size_t per_block) {
         return true;
       },
       path);
-}
-
-struct MemoryCase {
-  const char* name;
-  std::vector<std::string> args;  // of the command-line run
-  std::size_t per_block;
-  const char* threads;
-};
-
-void PrintTo(const MemoryCase& c, std::ostream* os) { *os << c.name; }
-
-class MemoryRun : public ::testing::TestWithParam<MemoryCase> {};
-
-TEST_P(MemoryRun, KeepsTheModelOfTheCommandLine) {
-  const MemoryCase& c = GetParam();
-  TempDir dir;
-  test::generate_corpus(
-      dir, "c", "--pos 90 --unlabel 300 --test 20 --vocab 800 --words 14 --odd 0.3 --seed 6");
-  std::vector<std::string> args = c.args;
-  args.insert(args.end(), {"-f", "c", "--model", "c.model", "-j", c.threads});
-  ASSERT_EQ(test::run_punb(dir, args).status, 0);
-  const std::string cli = dir.read("c.model");
-  const SavedModel options = parse_model_file(cli, "c.model");
-
-  // In a folder of its own: a run from memory writes no working files anywhere.
-  const TempDir elsewhere;
-  std::filesystem::current_path(elsewhere.root());
-  WorkerPool pool(static_cast<unsigned>(std::stoi(c.threads)));
-  TrainingSets sets{in_blocks(dir.path("c.pos"), c.per_block),
-                    in_blocks(dir.path("c.unlabel"), c.per_block)};
-  SavedModel m = options.mode == RunMode::naive_bayes
-                     ? naive_bayes_mode_run(options.smoothing_weight, sets, nullptr, pool)
-                     : positive_unlabeled_mode_run(options.threshold_rate, options.smoothing_weight,
-                                                   options.spy_fraction, 1, sets, nullptr,
-                                                   options.iterations, pool);
-  m.punb_version = options.punb_version;
-  m.smoothing_weight = options.smoothing_weight;
-  m.spy_fraction = options.spy_fraction;
-  m.threshold_rate = options.threshold_rate;
-  m.iterations = options.iterations;
-  EXPECT_EQ(format_model_file(m), cli);
-  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.root()));
 }
 
 // Past 2^53, whole counts no longer add up exactly in any order: blocks whose counts take the
@@ -155,14 +113,6 @@ TEST(MemoryRun, OptionsOnlyThePythonPackageGivesRunAlike) {
     EXPECT_EQ(format_model_file(run(3)), format_model_file(one)) << c.name;
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, MemoryRun,
-    ::testing::Values(MemoryCase{"nb_one_block", {"-nb"}, 100000, "1"},
-                      MemoryCase{"nb_small_blocks", {"-nb", "-l", "0.3"}, 7, "3"},
-                      MemoryCase{"kov_one_block", {"-kov"}, 100000, "2"},
-                      MemoryCase{"kov_small_blocks", {"-kov", "-s", "0.4", "-i", "3"}, 5, "3"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace punb
