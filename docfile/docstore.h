@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "docfile/fatal.h"
+#include "docfile/large_pages.h"
 #include "docfile/parse.h"
 
 namespace punb {
@@ -24,11 +25,15 @@ class DocStore {
 
   void reserve_for_text(std::int64_t text_bytes) {
     // Untouched reserved pages cost no memory; a pair takes at least four bytes of text.
-    if (text_bytes > 0) words_.reserve(static_cast<std::size_t>(text_bytes / 4 + 1024));
+    if (text_bytes > 0) {
+      words_.reserve(static_cast<std::size_t>(text_bytes / 4 + 1024));
+      ask_for_large_pages(words_.data(), words_.capacity() * sizeof(std::uint32_t));
+    }
   }
 
   void begin_document() {
     header_ = words_.size();
+    starts_.push_back(header_);
     words_.push_back(0);
   }
   // Inlined into the parsers' inner loops, where a call would cost more than the work.
@@ -45,7 +50,10 @@ class DocStore {
     }
   }
   // Drops the document begun last (the reader found no line for it).
-  void discard_document() { words_.resize(header_); }
+  void discard_document() {
+    if (!starts_.empty() && starts_.back() == header_) starts_.pop_back();
+    words_.resize(header_);
+  }
   void end_document(bool tag = false) {
     std::size_t n = words_.size() - header_ - 1;
     if (n >= (std::size_t{1} << 31))
@@ -63,7 +71,9 @@ class DocStore {
   // Adds the documents of `other` after this store's, in their order.
   void append(const DocStore& other) {
     if (other.documents_ == 0) return;
-    header_ = words_.size() + other.header_;
+    const std::uint64_t base = words_.size();
+    header_ = base + other.header_;
+    for (std::uint64_t start : other.starts_) starts_.push_back(base + start);
     words_.insert(words_.end(), other.words_.begin(), other.words_.end());
     documents_ += other.documents_;
     count_sum_ += other.count_sum_;
@@ -122,6 +132,7 @@ class DocStore {
 
   void clear() {
     words_.clear();
+    starts_.clear();
     header_ = 0;
     documents_ = 0;
     count_sum_ = 0;
@@ -145,12 +156,7 @@ class DocStore {
   }
 
   // Every document, for passes that split the store into blocks.
-  Selection all() const {
-    Selection every;
-    every.reserve(documents_);
-    for_each([&](const Document& doc) { every.push_back(offset_of(doc)); });
-    return every;
-  }
+  const Selection& all() const { return starts_; }
 
   // The number of words of the document at `offset`, header included.
   std::size_t words_at(std::uint64_t offset) const { return 1 + (words_[offset] >> 1); }
@@ -181,6 +187,9 @@ class DocStore {
   }
 
   std::vector<std::uint32_t> words_;
+  // Where each document's header word is, kept as documents are added: finding them later
+  // would walk the whole store one header after another, each a wait on memory.
+  Selection starts_;
   std::size_t header_ = 0;
   std::size_t documents_ = 0;
   std::uint64_t count_sum_ = 0;

@@ -61,21 +61,7 @@ void count_block(const DocStore& docs, const DocStore::Selection& selection, Blo
 void count_documents(const DocStore& docs, const DocStore::Selection* selection,
                      std::span<double> table, std::uint8_t* mask, std::int32_t lowest,
                      bool exact_in_any_order, WorkerPool& pool) {
-  DocStore::Selection every;
-  if (!selection) {
-    if (pool.size() == 1 || !exact_in_any_order) {
-      docs.for_each([&](const DocStore::Document& doc) {
-        doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
-          if (static_cast<std::int32_t>(index) < lowest) return;
-          if (mask) mask[index] = 1;
-          table[index] += static_cast<double>(count);
-        });
-      });
-      return;
-    }
-    every = docs.all();
-    selection = &every;
-  }
+  if (!selection) selection = &docs.all();
   if (pool.size() == 1 || !exact_in_any_order) {
     count_block(docs, *selection, {0, selection->size()}, table.data(), mask, lowest);
     return;

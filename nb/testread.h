@@ -42,6 +42,7 @@ void read_and_score(const std::string& path, const char* fail_message, bool test
                     const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
                     DocStore* keep, Take&& take) {
   PieceReader in(path, fail_message);
+  if (keep) keep->reserve_for_text(in.file_size());
   std::vector<ScoredTests> slots(pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
     ScoredTests& s = slots[k];

@@ -112,7 +112,7 @@ struct WeightedCounts {
     }
   }
 
-  std::vector<std::array<double, 2>> cells;  // {negative, positive}
+  LargePageVector<std::array<double, 2>> cells;  // {negative, positive}
 
  private:
   // score_and_gather with a single range of word indices.
