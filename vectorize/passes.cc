@@ -25,8 +25,10 @@ constexpr std::size_t kBatchDocuments = 128;
 // The reader, shared by the threads of a pass; batches are numbered in reading order.
 class SharedReader {
  public:
-  SharedReader(const std::vector<InputFile>& inputs, std::size_t count, const char* stage)
-      : reader_(inputs, count), progress_(stage) {}
+  // Reads input files [first, count); the first batch is numbered `sequence`.
+  SharedReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
+               const char* stage, std::uint64_t sequence = 0)
+      : reader_(inputs, first, count), progress_(stage), sequence_(sequence) {}
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
@@ -45,7 +47,7 @@ class SharedReader {
   std::mutex mutex_;
   BatchReader reader_;
   Progress progress_;
-  std::uint64_t sequence_ = 0;
+  std::uint64_t sequence_;
   bool stopped_ = false;
 };
 
@@ -139,19 +141,31 @@ class LookupQueue {
   std::string bytes_;
 };
 
-struct Tally {
-  std::uint64_t documents = 0;
-  std::uint64_t occurrences = 0;
-  std::uint64_t last_document = 0;  // numbered from 1 by each counter
-};
-
 class TrainingCounter final : public WordSink {
  public:
   explicit TrainingCounter(const WordFilter& filter) : filter_(filter) {}
 
+  // Where the words of the next documents are recorded; null: nowhere.
+  void record_into(RecordedBatch* batch, FillArray<RecordedWord>* words) {
+    record_ = batch;
+    words_ = words;
+  }
+
   void begin_document() {
     flush();
     ++document_;
+    if (record_) document_start_ = words_->size();
+  }
+  void end_document(std::uint32_t input, std::uint64_t line) {
+    flush();
+    if (!record_) return;
+    // Each word was recorded with its occurrences so far: what it has now, less that, is its
+    // count in the document (below 2^32: a document is under 2 GiB).
+    for (std::size_t k = document_start_; k < words_->size(); ++k) {
+      RecordedWord& w = (*words_)[k];
+      w.count = static_cast<std::uint32_t>(table_.value(w.entry).occurrences) - w.count;
+    }
+    record_->documents.push_back({input, line, words_->size()});
   }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -160,21 +174,26 @@ class TrainingCounter final : public WordSink {
   }
   void flush() {
     queue_.drain(table_, [&](std::string_view w, std::uint64_t h) {
-      Tally& t = table_.at(w, h);
-      ++t.occurrences;
+      const std::uint32_t entry = table_.number(w, h);
+      WordTally& t = table_.value(entry);
       if (t.last_document != document_) {
         t.last_document = document_;
         ++t.documents;
+        if (record_) words_->push_back({entry, static_cast<std::uint32_t>(t.occurrences)});
       }
+      ++t.occurrences;
     });
   }
-  WordTable<Tally>& table() { return table_; }
+  WordTable<WordTally>& table() { return table_; }
 
  private:
   LookupQueue queue_;
   const WordFilter& filter_;
-  WordTable<Tally> table_;
+  WordTable<WordTally> table_;
   std::uint64_t document_ = 0;
+  RecordedBatch* record_ = nullptr;
+  FillArray<RecordedWord>* words_ = nullptr;
+  std::size_t document_start_ = 0;
 };
 
 // Turns the words of a document into its `index:count` pairs.
@@ -220,6 +239,35 @@ class DocumentEncoder final : public WordSink {
     out += '\n';
   }
 
+  // Appends the line of a document the first pass recorded, its words' entries turned into
+  // vocabulary indices by `index_of` (0: not in the vocabulary).
+  void finish_recorded(const RecordedWord* words, std::size_t n, const std::uint32_t* index_of,
+                       int label, std::string& out) {
+    keys_.clear();
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::uint32_t i = index_of[words[k].entry];
+      if (i == 0) {
+        out_of_vocabulary_ += words[k].count;
+        continue;
+      }
+      occurrences_ += words[k].count;
+      keys_.push_back(std::uint64_t{i} << 32 | words[k].count);
+    }
+    std::sort(keys_.begin(), keys_.end());
+    if (label != 0) out += label > 0 ? "1" : "-1";
+    bool first = label == 0;
+    char number[16];
+    for (const std::uint64_t key : keys_) {
+      if (!first) out += ' ';
+      first = false;
+      out.append(number, std::to_chars(number, number + sizeof number, key >> 32).ptr);
+      out += ':';
+      out.append(number,
+                 std::to_chars(number, number + sizeof number, static_cast<std::uint32_t>(key)).ptr);
+    }
+    out += '\n';
+  }
+
   std::uint64_t take_occurrences() { return std::exchange(occurrences_, 0); }
   std::uint64_t take_out_of_vocabulary() { return std::exchange(out_of_vocabulary_, 0); }
 
@@ -229,6 +277,7 @@ class DocumentEncoder final : public WordSink {
   LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
   std::vector<std::uint32_t> touched_;
+  std::vector<std::uint64_t> keys_;  // vocabulary index << 32 | count
   std::uint64_t occurrences_ = 0;
   std::uint64_t out_of_vocabulary_ = 0;
 };
@@ -281,6 +330,27 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, Word
   }
 }
 
+void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
+                     const std::vector<InputFile>& inputs, const std::uint32_t* index_of,
+                     DocumentEncoder& encoder, EncodedBatch& out) {
+  out.clear();
+  std::size_t from = batch.words_begin;
+  for (const RecordedDocument& d : batch.documents) {
+    const InputFile& input = inputs[d.input];
+    encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
+    from = d.words_end;
+    out.ids += source_name(input, d.line);
+    out.ids += '\n';
+    out.documents.push_back({input.set, out.lines.size(), out.ids.size(), d.input, d.line});
+    SetTotals& t = out.totals[set_number(input.set)];
+    ++t.documents;
+    t.positive += input.label > 0;
+    t.occurrences += encoder.take_occurrences();
+    t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+  }
+  out.replaced = batch.replaced;
+}
+
 void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets& written) {
   std::size_t line = 0;
   std::size_t id = 0;
@@ -304,60 +374,140 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 }  // namespace
 
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads,
-                                   WordSplitters& splitters) {
-  SharedReader reader(inputs, training, "counting training words");
-  std::vector<std::unique_ptr<TrainingCounter>> counters(static_cast<std::size_t>(threads));
-  std::vector<std::array<std::uint64_t, kSets>> documents(counters.size());
+                                   const WordFilter& filter, int threads, WordSplitters& splitters,
+                                   std::size_t recording_limit) {
+  SharedReader reader(inputs, 0, training, "counting training words");
+  const auto thread_count = static_cast<std::size_t>(threads);
+  std::vector<std::unique_ptr<TrainingCounter>> counters(thread_count);
+  std::vector<std::array<std::uint64_t, kSets>> documents(thread_count);
+  std::vector<std::vector<std::pair<std::uint64_t, RecordedBatch>>> recorded(thread_count);
+  std::vector<FillArray<RecordedWord>> words(thread_count);
+  std::atomic<std::size_t> recorded_bytes{0};
+  std::atomic<bool> recording{recording_limit > 0};
   run_threads(
       threads,
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
+        TrainingCounter& counter = *counters[t];
         WordSplitter& splitter = splitters.of(t);
+        if (recording) words[t] = FillArray<RecordedWord>(recording_limit / sizeof(RecordedWord));
         Batch batch;
         while (reader.next(batch)) {
+          RecordedBatch* record = nullptr;
+          if (recording.load(std::memory_order_relaxed)) {
+            record = &recorded[t].emplace_back(batch.sequence, RecordedBatch()).second;
+            record->thread = static_cast<std::uint32_t>(t);
+            record->words_begin = words[t].size();
+          }
+          counter.record_into(record, &words[t]);
           for (const DocumentRef& d : batch.documents) {
-            counters[t]->begin_document();
-            splitter.split(batch.text_of(d), *counters[t]);
+            counter.begin_document();
+            splitter.split(batch.text_of(d), counter);
+            counter.end_document(d.input, d.line);
             ++documents[t][set_number(inputs[d.input].set)];
+            const std::uint64_t n = splitter.take_replaced();
+            if (n == 0 || !record) continue;
+            if (!record->replaced.empty() && record->replaced.back().first == d.input)
+              record->replaced.back().second += n;
+            else
+              record->replaced.emplace_back(d.input, n);
+          }
+          counter.record_into(nullptr, nullptr);
+          if (!record) continue;
+          const std::size_t bytes =
+              (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
+              record->documents.size() * sizeof(RecordedDocument);
+          if (recorded_bytes.fetch_add(bytes) + bytes > recording_limit || words[t].overflowed())
+            recording = false;
+          if (!recording) {
+            recorded[t].clear();
+            words[t] = FillArray<RecordedWord>();
           }
         }
-        counters[t]->flush();
+        if (!recording) {
+          recorded[t].clear();
+          words[t] = FillArray<RecordedWord>();
+        }
       },
       [&] { reader.stop(); });
 
+  TrainingWords result;
+  Recording& kept = result.recording;
+  kept.complete = recording;
+  kept.training = training;
+  if (kept.complete) {
+    std::size_t batches = 0;
+    for (const auto& r : recorded) batches += r.size();
+    kept.batches.resize(batches);
+    for (auto& r : recorded)
+      for (auto& [sequence, batch] : r) kept.batches[sequence] = std::move(batch);
+    recorded.clear();
+    kept.words = std::move(words);
+    kept.merged_entry.resize(thread_count);
+  }
+
   // Each document was counted by one thread, so the tallies add up; the first thread's table
   // takes the others' in, one at a time, so that little more than one table is ever spare.
-  WordTable<Tally> merged = std::move(counters[0]->table());
-  TrainingWords result;
+  WordTable<WordTally> merged = std::move(counters[0]->table());
   for (std::size_t t = 0; t < counters.size(); ++t) {
+    if (kept.complete) {
+      std::vector<std::uint32_t>& entries = kept.merged_entry[t];
+      entries.reserve(t == 0 ? merged.size() : counters[t]->table().size());
+      if (t == 0)
+        for (std::uint32_t e = 0; e < merged.size(); ++e) entries.push_back(e);
+    }
     if (t > 0)
-      counters[t]->table().for_each([&](std::string_view word, const Tally& tally) {
-        Tally& m = merged[word];
+      counters[t]->table().for_each([&](std::string_view word, const WordTally& tally) {
+        const std::uint32_t e = merged.number(word, WordTable<WordTally>::hash(word));
+        WordTally& m = merged.value(e);
         m.documents += tally.documents;
         m.occurrences += tally.occurrences;
+        if (kept.complete) kept.merged_entry[t].push_back(e);
       });
     counters[t].reset();
     for (std::size_t s = 0; s < kSets; ++s) result.documents[s] += documents[t][s];
   }
   result.words.reserve(merged.size());
-  merged.for_each([&](std::string_view word, const Tally& tally) {
+  merged.for_each([&](std::string_view word, const WordTally& tally) {
     result.words.push_back({std::string(word), tally.documents, tally.occurrences});
   });
   result.bytes = reader.reader().bytes();
+  if (kept.complete) {
+    kept.merged = std::move(merged);
+    kept.skipped = reader.reader().skipped();
+    kept.bytes = result.bytes;
+  }
   return result;
 }
 
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                         const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters) {
+                        WordSplitters& splitters, Recording* recording) {
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
     index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
-  SharedReader reader(inputs, inputs.size(), "writing documents");
+  // The recorded documents' words: each thread's table entries as vocabulary indices.
+  const bool recorded = recording && recording->complete;
+  std::vector<std::vector<std::uint32_t>> index_of;
+  if (recorded) {
+    std::vector<std::uint32_t> of_merged;
+    of_merged.reserve(recording->merged.size());
+    recording->merged.for_each([&](std::string_view word, const WordTally&) {
+      const std::uint32_t* i = index.find(word);
+      of_merged.push_back(i ? *i : 0);
+    });
+    recording->merged = WordTable<WordTally>();
+    index_of = std::move(recording->merged_entry);
+    for (std::vector<std::uint32_t>& entries : index_of)
+      for (std::uint32_t& e : entries) e = of_merged[e];
+  }
+  const std::uint64_t recorded_batches = recorded ? recording->batches.size() : 0;
+  std::atomic<std::uint64_t> next_recorded{0};
+  SharedReader reader(inputs, recorded ? recording->training : 0, inputs.size(),
+                      "writing documents", recorded_batches);
   InOrder order;
   WrittenSets written;
   run_threads(
@@ -367,9 +517,20 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;
-        while (reader.next(batch)) {
-          encode_batch(batch, inputs, splitter, encoder, encoded);
-          if (!order.wait_turn(batch.sequence)) return;
+        for (;;) {
+          std::uint64_t sequence = next_recorded.fetch_add(1);
+          if (sequence < recorded_batches) {
+            RecordedBatch& r = recording->batches[sequence];
+            encode_recorded(r, recording->words[r.thread].data(), inputs,
+                            index_of[r.thread].data(), encoder, encoded);
+            r = RecordedBatch();
+          } else if (reader.next(batch)) {
+            encode_batch(batch, inputs, splitter, encoder, encoded);
+            sequence = batch.sequence;
+          } else {
+            break;
+          }
+          if (!order.wait_turn(sequence)) return;
           emit_batch(encoded, emit, written);
           order.done();
         }
@@ -380,6 +541,12 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
       });
   written.skipped = reader.reader().skipped();
   written.bytes = reader.reader().bytes();
+  if (recorded) {
+    recording->words.clear();
+    written.skipped.insert(written.skipped.begin(), recording->skipped.begin(),
+                           recording->skipped.end());
+    written.bytes += recording->bytes;
+  }
   return written;
 }
 
