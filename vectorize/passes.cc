@@ -201,7 +201,11 @@ class DocumentEncoder final : public WordSink {
  public:
   DocumentEncoder(const WordTable<std::uint32_t>& index, std::uint32_t max_index,
                   const WordFilter& filter)
-      : index_(index), filter_(filter), counts_(max_index + std::size_t{1}) {}
+      : index_(index),
+        filter_(filter),
+        counts_(max_index + std::size_t{1}),
+        bits_(max_index / 64 + 1),
+        groups_(max_index / 4096 + 1) {}
 
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -216,34 +220,20 @@ class DocumentEncoder final : public WordSink {
         return;
       }
       ++occurrences_;
-      if (counts_[*i]++ == 0) touched_.push_back(*i);
+      if (counts_[*i]++ == 0) mark(*i);
     });
   }
 
   // Appends the document's line, led by `label` unless it is 0, and starts the next document.
   void finish(int label, std::string& out) {
     flush();
-    if (label != 0) out += label > 0 ? "1" : "-1";
-    std::sort(touched_.begin(), touched_.end());
-    bool first = label == 0;
-    char number[16];
-    for (std::uint32_t i : touched_) {
-      if (!first) out += ' ';
-      first = false;
-      out.append(number, std::to_chars(number, number + sizeof number, i).ptr);
-      out += ':';
-      out.append(number, std::to_chars(number, number + sizeof number, counts_[i]).ptr);
-      counts_[i] = 0;
-    }
-    touched_.clear();
-    out += '\n';
+    write_line(label, out);
   }
 
-  // Appends the line of a document the first pass recorded, its words' entries turned into
-  // vocabulary indices by `index_of` (0: not in the vocabulary).
+  // The same for a document the first pass recorded, its words' entries turned into vocabulary
+  // indices by `index_of` (0: not in the vocabulary).
   void finish_recorded(const RecordedWord* words, std::size_t n, const std::uint32_t* index_of,
                        int label, std::string& out) {
-    keys_.clear();
     for (std::size_t k = 0; k < n; ++k) {
       const std::uint32_t i = index_of[words[k].entry];
       if (i == 0) {
@@ -251,33 +241,65 @@ class DocumentEncoder final : public WordSink {
         continue;
       }
       occurrences_ += words[k].count;
-      keys_.push_back(std::uint64_t{i} << 32 | words[k].count);
+      if (counts_[i] == 0) mark(i);
+      counts_[i] += words[k].count;
     }
-    std::sort(keys_.begin(), keys_.end());
-    if (label != 0) out += label > 0 ? "1" : "-1";
-    bool first = label == 0;
-    char number[16];
-    for (const std::uint64_t key : keys_) {
-      if (!first) out += ' ';
-      first = false;
-      out.append(number, std::to_chars(number, number + sizeof number, key >> 32).ptr);
-      out += ':';
-      out.append(number,
-                 std::to_chars(number, number + sizeof number, static_cast<std::uint32_t>(key)).ptr);
-    }
-    out += '\n';
+    write_line(label, out);
   }
 
   std::uint64_t take_occurrences() { return std::exchange(occurrences_, 0); }
   std::uint64_t take_out_of_vocabulary() { return std::exchange(out_of_vocabulary_, 0); }
 
  private:
+  void mark(std::uint32_t i) {
+    bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
+    groups_[i >> 12] |= std::uint64_t{1} << (i >> 6 & 63);
+  }
+
+  // Appends the line of the marked indices and their counts, and clears them.
+  void write_line(int label, std::string& out) {
+    const std::size_t start = out.size();
+    std::size_t at = start;
+    out.resize(at + 4);
+    char* p = out.data() + at;
+    if (label != 0) p = std::copy_n(label > 0 ? "1 " : "-1 ", label > 0 ? 2 : 3, p);
+    at = static_cast<std::size_t>(p - out.data());
+    // An index and its count take at most 10 + 1 + 10 + 1 characters.
+    constexpr std::size_t kLongestPair = 22;
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+      for (std::uint64_t group = std::exchange(groups_[g], 0); group != 0; group &= group - 1) {
+        const std::size_t w = g * 64 + static_cast<std::size_t>(__builtin_ctzll(group));
+        const std::uint64_t word = std::exchange(bits_[w], 0);
+        out.resize(at + kLongestPair * static_cast<std::size_t>(__builtin_popcountll(word)));
+        p = out.data() + at;
+        for (std::uint64_t b = word; b != 0; b &= b - 1) {
+          const auto i =
+              static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(b)));
+          p = std::to_chars(p, p + 10, i).ptr;
+          *p++ = ':';
+          p = std::to_chars(p, p + 10, counts_[i]).ptr;
+          *p++ = ' ';
+          counts_[i] = 0;
+        }
+        at = static_cast<std::size_t>(p - out.data());
+      }
+    }
+    // The space after the last pair (or after the label) becomes the line end.
+    out.resize(at);
+    if (at > start)
+      out.back() = '\n';
+    else
+      out += '\n';
+  }
+
   const WordTable<std::uint32_t>& index_;
   const WordFilter& filter_;
   LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
-  std::vector<std::uint32_t> touched_;
-  std::vector<std::uint64_t> keys_;  // vocabulary index << 32 | count
+  // The indices of the document: a bit for each, and a bit for each word of those bits that is
+  // not 0, so that they come out in increasing order without sorting.
+  std::vector<std::uint64_t> bits_;
+  std::vector<std::uint64_t> groups_;
   std::uint64_t occurrences_ = 0;
   std::uint64_t out_of_vocabulary_ = 0;
 };
@@ -414,9 +436,8 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
           }
           counter.record_into(nullptr, nullptr);
           if (!record) continue;
-          const std::size_t bytes =
-              (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
-              record->documents.size() * sizeof(RecordedDocument);
+          const std::size_t bytes = (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
+                                    record->documents.size() * sizeof(RecordedDocument);
           if (recorded_bytes.fetch_add(bytes) + bytes > recording_limit || words[t].overflowed())
             recording = false;
           if (!recording) {
@@ -521,8 +542,8 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
           std::uint64_t sequence = next_recorded.fetch_add(1);
           if (sequence < recorded_batches) {
             RecordedBatch& r = recording->batches[sequence];
-            encode_recorded(r, recording->words[r.thread].data(), inputs,
-                            index_of[r.thread].data(), encoder, encoded);
+            encode_recorded(r, recording->words[r.thread].data(), inputs, index_of[r.thread].data(),
+                            encoder, encoded);
             r = RecordedBatch();
           } else if (reader.next(batch)) {
             encode_batch(batch, inputs, splitter, encoder, encoded);
