@@ -81,8 +81,8 @@ struct RecordedBatch {
 // and the second pass then reads everything.
 struct Recording {
   bool complete = false;
-  std::size_t training = 0;            // input files read by the first pass
-  std::vector<RecordedBatch> batches;  // in reading order
+  std::size_t training = 0;                    // input files read by the first pass
+  std::vector<RecordedBatch> batches;          // in reading order
   std::vector<FillArray<RecordedWord>> words;  // by thread
   // Thread t's table entry -> entry of the merged table.
   std::vector<std::vector<std::uint32_t>> merged_entry;
