@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vectorize/arena.h"
+
 namespace punb::vectorize {
 
 // A hash table from words to values, built for millions of short keys and lookups that mostly
@@ -122,7 +124,7 @@ class WordTable {
   }
 
   void grow() {
-    std::vector<Slot> larger(slots_.size() * 2);
+    decltype(slots_) larger(slots_.size() * 2);
     slots_.swap(larger);
     for (std::uint32_t n = 1; n <= entries_.size(); ++n) {
       const Entry& e = entries_[n - 1];
@@ -133,9 +135,9 @@ class WordTable {
     }
   }
 
-  std::vector<Slot> slots_;
-  std::vector<Entry> entries_;
-  std::string arena_;
+  std::vector<Slot, HugePageAllocator<Slot>> slots_;
+  std::vector<Entry, HugePageAllocator<Entry>> entries_;
+  std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> arena_;
 };
 
 }  // namespace punb::vectorize
