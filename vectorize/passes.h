@@ -92,7 +92,7 @@ struct Recording {
 };
 
 struct TrainingWords {
-  std::vector<WordCount> words;
+  WordCounts words;
   std::array<std::uint64_t, kSets> documents{};  // per set
   std::uint64_t bytes = 0;
   Recording recording;

@@ -37,7 +37,7 @@ bool split_fields(std::string_view line, std::string_view* fields, int n) {
 
 }  // namespace
 
-Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t training_documents,
+Vocabulary select_vocabulary(WordCounts words, std::uint64_t training_documents,
                              const VocabularyLimits& limits, VocabularyCuts& cuts) {
   cuts = {};
   cuts.seen = words.size();
@@ -54,7 +54,7 @@ Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t trainin
     std::uint64_t prefix;  // the first eight bytes, big-endian, zeros past the end
     std::size_t at;
   };
-  std::vector<Key> keys(words.size());
+  std::vector<Key, HugePageAllocator<Key>> keys(words.size());
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::uint64_t prefix = 0;
     const std::string& w = words[i].word;

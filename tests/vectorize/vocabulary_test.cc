@@ -19,7 +19,7 @@ std::vector<std::string> words_in_order(const Vocabulary& v) {
 }
 
 // Seven training documents.
-std::vector<WordCount> counts() {
+WordCounts counts() {
   return {{"pear", 2, 9}, {"apple", 5, 5}, {"\u00e9t\u00e9", 2, 2}, {"Zebra", 2, 3}, {"a", 7, 30},
           {"fig", 1, 1},  {"b", 6, 6}};
 }
