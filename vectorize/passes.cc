@@ -494,7 +494,6 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
   });
   result.bytes = reader.reader().bytes();
   if (kept.complete) {
-    kept.merged = std::move(merged);
     kept.skipped = reader.reader().skipped();
     kept.bytes = result.bytes;
   }
@@ -504,26 +503,21 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                         const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording) {
+  const bool recorded = recording && recording->complete;
+  // The words of the documents to read are looked up by their text.
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
-    index[e.word] = e.index;
+    if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
   // The recorded documents' words: each thread's table entries as vocabulary indices.
-  const bool recorded = recording && recording->complete;
   std::vector<std::vector<std::uint32_t>> index_of;
   if (recorded) {
-    std::vector<std::uint32_t> of_merged;
-    of_merged.reserve(recording->merged.size());
-    recording->merged.for_each([&](std::string_view word, const WordTally&) {
-      const std::uint32_t* i = index.find(word);
-      of_merged.push_back(i ? *i : 0);
-    });
-    recording->merged = WordTable<WordTally>();
     index_of = std::move(recording->merged_entry);
     for (std::vector<std::uint32_t>& entries : index_of)
-      for (std::uint32_t& e : entries) e = of_merged[e];
+      for (std::uint32_t& e : entries) e = recording->index_of[e];
+    recording->index_of = {};
   }
   const std::uint64_t recorded_batches = recorded ? recording->batches.size() : 0;
   std::atomic<std::uint64_t> next_recorded{0};

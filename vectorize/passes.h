@@ -84,9 +84,11 @@ struct Recording {
   std::size_t training = 0;                    // input files read by the first pass
   std::vector<RecordedBatch> batches;          // in reading order
   std::vector<FillArray<RecordedWord>> words;  // by thread
-  // Thread t's table entry -> entry of the merged table.
+  // Thread t's table entry -> entry of the merged table, that is, of TrainingWords::words.
   std::vector<std::vector<std::uint32_t>> merged_entry;
-  WordTable<WordTally> merged;
+  // The merged table's entries -> vocabulary indices (0: not in the vocabulary), to be filled
+  // once the vocabulary is chosen.
+  std::vector<std::uint32_t> index_of;
   std::vector<std::uint32_t> skipped;
   std::uint64_t bytes = 0;
 };

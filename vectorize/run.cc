@@ -47,7 +47,8 @@ BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>&
   BuiltVocabulary built;
   built.training_documents = counted.documents[0] + counted.documents[1];
   built.vocabulary =
-      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts);
+      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts,
+                        counted.recording.complete ? &counted.recording.index_of : nullptr);
   built.recording = std::move(counted.recording);
   return built;
 }

@@ -50,9 +50,11 @@ struct VocabularyCuts {
 };
 
 // Keeps the words within the limits and numbers them 1..V by decreasing document frequency,
-// ties in byte order of the word, so the same counts always give the same vocabulary.
+// ties in byte order of the word, so the same counts always give the same vocabulary. With
+// `index_of`, fills it with each word's index, in the order of `words` (0 for a word left out).
 Vocabulary select_vocabulary(WordCounts words, std::uint64_t training_documents,
-                             const VocabularyLimits& limits, VocabularyCuts& cuts);
+                             const VocabularyLimits& limits, VocabularyCuts& cuts,
+                             std::vector<std::uint32_t>* index_of = nullptr);
 
 // One line per word: index, document frequency, total count and the word, separated by tabs
 // (the word last: a folded word may hold a space, never a tab or a line break).
