@@ -254,25 +254,22 @@ class DocumentEncoder final : public WordSink {
   void mark(std::uint32_t i) {
     bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
     groups_[i >> 12] |= std::uint64_t{1} << (i >> 6 & 63);
+    ++marked_;
   }
 
   // Appends the line of the marked indices and their counts, and clears them.
   void write_line(int label, std::string& out) {
-    const std::size_t start = out.size();
-    std::size_t at = start;
-    out.resize(at + 4);
-    char* p = out.data() + at;
-    if (label != 0) p = std::copy_n(label > 0 ? "1 " : "-1 ", label > 0 ? 2 : 3, p);
-    at = static_cast<std::size_t>(p - out.data());
     // An index and its count take at most 10 + 1 + 10 + 1 characters.
     constexpr std::size_t kLongestPair = 22;
+    const std::size_t start = out.size();
+    out.resize(start + 3 + kLongestPair * marked_);
+    marked_ = 0;
+    char* p = out.data() + start;
+    if (label != 0) p = std::copy_n(label > 0 ? "1 " : "-1 ", label > 0 ? 2 : 3, p);
     for (std::size_t g = 0; g < groups_.size(); ++g) {
       for (std::uint64_t group = std::exchange(groups_[g], 0); group != 0; group &= group - 1) {
         const std::size_t w = g * 64 + static_cast<std::size_t>(__builtin_ctzll(group));
-        const std::uint64_t word = std::exchange(bits_[w], 0);
-        out.resize(at + kLongestPair * static_cast<std::size_t>(__builtin_popcountll(word)));
-        p = out.data() + at;
-        for (std::uint64_t b = word; b != 0; b &= b - 1) {
+        for (std::uint64_t b = std::exchange(bits_[w], 0); b != 0; b &= b - 1) {
           const auto i =
               static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(b)));
           p = std::to_chars(p, p + 10, i).ptr;
@@ -281,9 +278,9 @@ class DocumentEncoder final : public WordSink {
           *p++ = ' ';
           counts_[i] = 0;
         }
-        at = static_cast<std::size_t>(p - out.data());
       }
     }
+    const auto at = static_cast<std::size_t>(p - out.data());
     // The space after the last pair (or after the label) becomes the line end.
     out.resize(at);
     if (at > start)
@@ -300,6 +297,7 @@ class DocumentEncoder final : public WordSink {
   // not 0, so that they come out in increasing order without sorting.
   std::vector<std::uint64_t> bits_;
   std::vector<std::uint64_t> groups_;
+  std::size_t marked_ = 0;
   std::uint64_t occurrences_ = 0;
   std::uint64_t out_of_vocabulary_ = 0;
 };
