@@ -118,6 +118,7 @@ class LookupQueue {
     bytes_.append(word);
   }
   bool full() const { return size_ == kDepth; }
+  static constexpr std::size_t depth() { return kDepth; }
 
   // Calls f(word, hash) for each waiting word, in the order they came.
   template <class Table, class F>
@@ -475,14 +476,29 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       if (t == 0)
         for (std::uint32_t e = 0; e < merged.size(); ++e) entries.push_back(e);
     }
-    if (t > 0)
+    if (t > 0) {
+      // Queued, so that the lookups' cache misses overlap.
+      LookupQueue queue;
+      std::array<const WordTally*, LookupQueue::depth()> tallies;
+      std::size_t queued = 0;
+      auto add_queued = [&] {
+        std::size_t k = 0;
+        queue.drain(merged, [&](std::string_view word, std::uint64_t h) {
+          const std::uint32_t e = merged.number(word, h);
+          WordTally& m = merged.value(e);
+          m.documents += tallies[k]->documents;
+          m.occurrences += tallies[k++]->occurrences;
+          if (kept.complete) kept.merged_entry[t].push_back(e);
+        });
+        queued = 0;
+      };
       counters[t]->table().for_each([&](std::string_view word, const WordTally& tally) {
-        const std::uint32_t e = merged.number(word, WordTable<WordTally>::hash(word));
-        WordTally& m = merged.value(e);
-        m.documents += tally.documents;
-        m.occurrences += tally.occurrences;
-        if (kept.complete) kept.merged_entry[t].push_back(e);
+        tallies[queued++] = &tally;
+        queue.push(word, merged);
+        if (queue.full()) add_queued();
       });
+      add_queued();
+    }
     counters[t].reset();
     for (std::size_t s = 0; s < kSets; ++s) result.documents[s] += documents[t][s];
   }
