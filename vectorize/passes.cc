@@ -275,7 +275,11 @@ class DocumentEncoder final : public WordSink {
               static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(b)));
           p = std::to_chars(p, p + 10, i).ptr;
           *p++ = ':';
-          p = std::to_chars(p, p + 10, counts_[i]).ptr;
+          // Most words come once or a few times in a document.
+          if (counts_[i] < 10)
+            *p++ = static_cast<char>('0' + counts_[i]);
+          else
+            p = std::to_chars(p, p + 10, counts_[i]).ptr;
           *p++ = ' ';
           counts_[i] = 0;
         }
