@@ -100,7 +100,7 @@ struct TrainingWords {
   Recording recording;
 };
 
-// Beyond this many bytes of recorded words the first pass records nothing.
+// Past this many bytes of recorded words the first pass drops its recording.
 inline constexpr std::size_t kRecordingLimit = std::size_t{1} << 30;
 
 // First pass, over input files [0, training): every word's document frequency and count, and
