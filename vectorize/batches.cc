@@ -22,9 +22,10 @@ constexpr const char* kUnreadable = "can not read input";
 
 }  // namespace
 
-BatchReader::BatchReader(const std::vector<InputFile>& inputs, std::size_t count)
+BatchReader::BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count)
     : inputs_(inputs),
       count_(count),
+      next_input_(first),
       buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
 BatchReader::~BatchReader() { close_current(); }

@@ -28,12 +28,12 @@ struct Batch {
   }
 };
 
-// Reads the documents of input files [0, count) in order, a batch at a time; at most one file
+// Reads the documents of input files [first, count) in order, a batch at a time; at most one file
 // is open. A file with a NUL byte in its first 8 kB is not text: it is skipped and listed.
 // Not thread-safe: the passes take turns under a lock.
 class BatchReader {
  public:
-  BatchReader(const std::vector<InputFile>& inputs, std::size_t count);
+  BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count);
   ~BatchReader();
   BatchReader(const BatchReader&) = delete;
   BatchReader& operator=(const BatchReader&) = delete;

@@ -25,8 +25,10 @@ constexpr std::size_t kBatchDocuments = 128;
 // The reader, shared by the threads of a pass; batches are numbered in reading order.
 class SharedReader {
  public:
-  SharedReader(const std::vector<InputFile>& inputs, std::size_t count, const char* stage)
-      : reader_(inputs, count), progress_(stage) {}
+  // Reads input files [first, count); the first batch is numbered `sequence`.
+  SharedReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
+               const char* stage, std::uint64_t sequence = 0)
+      : reader_(inputs, first, count), progress_(stage), sequence_(sequence) {}
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
@@ -45,7 +47,7 @@ class SharedReader {
   std::mutex mutex_;
   BatchReader reader_;
   Progress progress_;
-  std::uint64_t sequence_ = 0;
+  std::uint64_t sequence_;
   bool stopped_ = false;
 };
 
@@ -116,6 +118,7 @@ class LookupQueue {
     bytes_.append(word);
   }
   bool full() const { return size_ == kDepth; }
+  static constexpr std::size_t depth() { return kDepth; }
 
   // Calls f(word, hash) for each waiting word, in the order they came.
   template <class Table, class F>
@@ -139,19 +142,31 @@ class LookupQueue {
   std::string bytes_;
 };
 
-struct Tally {
-  std::uint64_t documents = 0;
-  std::uint64_t occurrences = 0;
-  std::uint64_t last_document = 0;  // numbered from 1 by each counter
-};
-
 class TrainingCounter final : public WordSink {
  public:
   explicit TrainingCounter(const WordFilter& filter) : filter_(filter) {}
 
+  // Where the words of the next documents are recorded; null: nowhere.
+  void record_into(RecordedBatch* batch, FillArray<RecordedWord>* words) {
+    record_ = batch;
+    words_ = words;
+  }
+
   void begin_document() {
     flush();
     ++document_;
+    if (record_) document_start_ = words_->size();
+  }
+  void end_document(std::uint32_t input, std::uint64_t line) {
+    flush();
+    if (!record_) return;
+    // Each word was recorded with its occurrences so far: what it has now, less that, is its
+    // count in the document (below 2^32: a document is under 2 GiB).
+    for (std::size_t k = document_start_; k < words_->size(); ++k) {
+      RecordedWord& w = (*words_)[k];
+      w.count = static_cast<std::uint32_t>(table_.value(w.entry).occurrences) - w.count;
+    }
+    record_->documents.push_back({input, line, words_->size()});
   }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -160,21 +175,26 @@ class TrainingCounter final : public WordSink {
   }
   void flush() {
     queue_.drain(table_, [&](std::string_view w, std::uint64_t h) {
-      Tally& t = table_.at(w, h);
-      ++t.occurrences;
+      const std::uint32_t entry = table_.number(w, h);
+      WordTally& t = table_.value(entry);
       if (t.last_document != document_) {
         t.last_document = document_;
         ++t.documents;
+        if (record_) words_->push_back({entry, static_cast<std::uint32_t>(t.occurrences)});
       }
+      ++t.occurrences;
     });
   }
-  WordTable<Tally>& table() { return table_; }
+  WordTable<WordTally>& table() { return table_; }
 
  private:
   LookupQueue queue_;
   const WordFilter& filter_;
-  WordTable<Tally> table_;
+  WordTable<WordTally> table_;
   std::uint64_t document_ = 0;
+  RecordedBatch* record_ = nullptr;
+  FillArray<RecordedWord>* words_ = nullptr;
+  std::size_t document_start_ = 0;
 };
 
 // Turns the words of a document into its `index:count` pairs.
@@ -182,7 +202,11 @@ class DocumentEncoder final : public WordSink {
  public:
   DocumentEncoder(const WordTable<std::uint32_t>& index, std::uint32_t max_index,
                   const WordFilter& filter)
-      : index_(index), filter_(filter), counts_(max_index + std::size_t{1}) {}
+      : index_(index),
+        filter_(filter),
+        counts_(max_index + std::size_t{1}),
+        bits_(max_index / 64 + 1),
+        groups_(max_index / 4096 + 1) {}
 
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -197,38 +221,88 @@ class DocumentEncoder final : public WordSink {
         return;
       }
       ++occurrences_;
-      if (counts_[*i]++ == 0) touched_.push_back(*i);
+      if (counts_[*i]++ == 0) mark(*i);
     });
   }
 
   // Appends the document's line, led by `label` unless it is 0, and starts the next document.
   void finish(int label, std::string& out) {
     flush();
-    if (label != 0) out += label > 0 ? "1" : "-1";
-    std::sort(touched_.begin(), touched_.end());
-    bool first = label == 0;
-    char number[16];
-    for (std::uint32_t i : touched_) {
-      if (!first) out += ' ';
-      first = false;
-      out.append(number, std::to_chars(number, number + sizeof number, i).ptr);
-      out += ':';
-      out.append(number, std::to_chars(number, number + sizeof number, counts_[i]).ptr);
-      counts_[i] = 0;
+    write_line(label, out);
+  }
+
+  // The same for a document the first pass recorded, its words' entries turned into vocabulary
+  // indices by `index_of` (0: not in the vocabulary).
+  void finish_recorded(const RecordedWord* words, std::size_t n, const std::uint32_t* index_of,
+                       int label, std::string& out) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::uint32_t i = index_of[words[k].entry];
+      if (i == 0) {
+        out_of_vocabulary_ += words[k].count;
+        continue;
+      }
+      occurrences_ += words[k].count;
+      if (counts_[i] == 0) mark(i);
+      counts_[i] += words[k].count;
     }
-    touched_.clear();
-    out += '\n';
+    write_line(label, out);
   }
 
   std::uint64_t take_occurrences() { return std::exchange(occurrences_, 0); }
   std::uint64_t take_out_of_vocabulary() { return std::exchange(out_of_vocabulary_, 0); }
 
  private:
+  void mark(std::uint32_t i) {
+    bits_[i >> 6] |= std::uint64_t{1} << (i & 63);
+    groups_[i >> 12] |= std::uint64_t{1} << (i >> 6 & 63);
+    ++marked_;
+  }
+
+  // Appends the line of the marked indices and their counts, and clears them.
+  void write_line(int label, std::string& out) {
+    // An index and its count take at most 10 + 1 + 10 + 1 characters.
+    constexpr std::size_t kLongestPair = 22;
+    const std::size_t start = out.size();
+    out.resize(start + 3 + kLongestPair * marked_);
+    marked_ = 0;
+    char* p = out.data() + start;
+    if (label != 0) p = std::copy_n(label > 0 ? "1 " : "-1 ", label > 0 ? 2 : 3, p);
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+      for (std::uint64_t group = std::exchange(groups_[g], 0); group != 0; group &= group - 1) {
+        const std::size_t w = g * 64 + static_cast<std::size_t>(__builtin_ctzll(group));
+        for (std::uint64_t b = std::exchange(bits_[w], 0); b != 0; b &= b - 1) {
+          const auto i =
+              static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(b)));
+          p = std::to_chars(p, p + 10, i).ptr;
+          *p++ = ':';
+          // Most words come once or a few times in a document.
+          if (counts_[i] < 10)
+            *p++ = static_cast<char>('0' + counts_[i]);
+          else
+            p = std::to_chars(p, p + 10, counts_[i]).ptr;
+          *p++ = ' ';
+          counts_[i] = 0;
+        }
+      }
+    }
+    const auto at = static_cast<std::size_t>(p - out.data());
+    // The space after the last pair (or after the label) becomes the line end.
+    out.resize(at);
+    if (at > start)
+      out.back() = '\n';
+    else
+      out += '\n';
+  }
+
   const WordTable<std::uint32_t>& index_;
   const WordFilter& filter_;
   LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
-  std::vector<std::uint32_t> touched_;
+  // The indices of the document: a bit for each, and a bit for each word of those bits that is
+  // not 0, so that they come out in increasing order without sorting.
+  std::vector<std::uint64_t> bits_;
+  std::vector<std::uint64_t> groups_;
+  std::size_t marked_ = 0;
   std::uint64_t occurrences_ = 0;
   std::uint64_t out_of_vocabulary_ = 0;
 };
@@ -281,6 +355,27 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, Word
   }
 }
 
+void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
+                     const std::vector<InputFile>& inputs, const std::uint32_t* index_of,
+                     DocumentEncoder& encoder, EncodedBatch& out) {
+  out.clear();
+  std::size_t from = batch.words_begin;
+  for (const RecordedDocument& d : batch.documents) {
+    const InputFile& input = inputs[d.input];
+    encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
+    from = d.words_end;
+    out.ids += source_name(input, d.line);
+    out.ids += '\n';
+    out.documents.push_back({input.set, out.lines.size(), out.ids.size(), d.input, d.line});
+    SetTotals& t = out.totals[set_number(input.set)];
+    ++t.documents;
+    t.positive += input.label > 0;
+    t.occurrences += encoder.take_occurrences();
+    t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+  }
+  out.replaced = batch.replaced;
+}
+
 void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets& written) {
   std::size_t line = 0;
   std::size_t id = 0;
@@ -304,60 +399,148 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 }  // namespace
 
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads,
-                                   WordSplitters& splitters) {
-  SharedReader reader(inputs, training, "counting training words");
-  std::vector<std::unique_ptr<TrainingCounter>> counters(static_cast<std::size_t>(threads));
-  std::vector<std::array<std::uint64_t, kSets>> documents(counters.size());
+                                   const WordFilter& filter, int threads, WordSplitters& splitters,
+                                   std::size_t recording_limit) {
+  SharedReader reader(inputs, 0, training, "counting training words");
+  const auto thread_count = static_cast<std::size_t>(threads);
+  std::vector<std::unique_ptr<TrainingCounter>> counters(thread_count);
+  std::vector<std::array<std::uint64_t, kSets>> documents(thread_count);
+  std::vector<std::vector<std::pair<std::uint64_t, RecordedBatch>>> recorded(thread_count);
+  std::vector<FillArray<RecordedWord>> words(thread_count);
+  std::atomic<std::size_t> recorded_bytes{0};
+  std::atomic<bool> recording{recording_limit > 0};
   run_threads(
       threads,
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
+        TrainingCounter& counter = *counters[t];
         WordSplitter& splitter = splitters.of(t);
+        if (recording) words[t] = FillArray<RecordedWord>(recording_limit / sizeof(RecordedWord));
         Batch batch;
         while (reader.next(batch)) {
+          RecordedBatch* record = nullptr;
+          if (recording.load(std::memory_order_relaxed)) {
+            record = &recorded[t].emplace_back(batch.sequence, RecordedBatch()).second;
+            record->thread = static_cast<std::uint32_t>(t);
+            record->words_begin = words[t].size();
+          }
+          counter.record_into(record, &words[t]);
           for (const DocumentRef& d : batch.documents) {
-            counters[t]->begin_document();
-            splitter.split(batch.text_of(d), *counters[t]);
+            counter.begin_document();
+            splitter.split(batch.text_of(d), counter);
+            counter.end_document(d.input, d.line);
             ++documents[t][set_number(inputs[d.input].set)];
+            const std::uint64_t n = splitter.take_replaced();
+            if (n == 0 || !record) continue;
+            if (!record->replaced.empty() && record->replaced.back().first == d.input)
+              record->replaced.back().second += n;
+            else
+              record->replaced.emplace_back(d.input, n);
+          }
+          counter.record_into(nullptr, nullptr);
+          if (!record) continue;
+          const std::size_t bytes = (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
+                                    record->documents.size() * sizeof(RecordedDocument);
+          if (recorded_bytes.fetch_add(bytes) + bytes > recording_limit || words[t].overflowed())
+            recording = false;
+          if (!recording) {
+            recorded[t].clear();
+            words[t] = FillArray<RecordedWord>();
           }
         }
-        counters[t]->flush();
+        if (!recording) {
+          recorded[t].clear();
+          words[t] = FillArray<RecordedWord>();
+        }
       },
       [&] { reader.stop(); });
 
+  TrainingWords result;
+  Recording& kept = result.recording;
+  kept.complete = recording;
+  kept.training = training;
+  if (kept.complete) {
+    std::size_t batches = 0;
+    for (const auto& r : recorded) batches += r.size();
+    kept.batches.resize(batches);
+    for (auto& r : recorded)
+      for (auto& [sequence, batch] : r) kept.batches[sequence] = std::move(batch);
+    recorded.clear();
+    kept.words = std::move(words);
+    kept.merged_entry.resize(thread_count);
+  }
+
   // Each document was counted by one thread, so the tallies add up; the first thread's table
   // takes the others' in, one at a time, so that little more than one table is ever spare.
-  WordTable<Tally> merged = std::move(counters[0]->table());
-  TrainingWords result;
+  WordTable<WordTally> merged = std::move(counters[0]->table());
   for (std::size_t t = 0; t < counters.size(); ++t) {
-    if (t > 0)
-      counters[t]->table().for_each([&](std::string_view word, const Tally& tally) {
-        Tally& m = merged[word];
-        m.documents += tally.documents;
-        m.occurrences += tally.occurrences;
+    if (kept.complete) {
+      std::vector<std::uint32_t>& entries = kept.merged_entry[t];
+      entries.reserve(t == 0 ? merged.size() : counters[t]->table().size());
+      if (t == 0)
+        for (std::uint32_t e = 0; e < merged.size(); ++e) entries.push_back(e);
+    }
+    if (t > 0) {
+      // Queued, so that the lookups' cache misses overlap.
+      LookupQueue queue;
+      std::array<const WordTally*, LookupQueue::depth()> tallies;
+      std::size_t queued = 0;
+      auto add_queued = [&] {
+        std::size_t k = 0;
+        queue.drain(merged, [&](std::string_view word, std::uint64_t h) {
+          const std::uint32_t e = merged.number(word, h);
+          WordTally& m = merged.value(e);
+          m.documents += tallies[k]->documents;
+          m.occurrences += tallies[k++]->occurrences;
+          if (kept.complete) kept.merged_entry[t].push_back(e);
+        });
+        queued = 0;
+      };
+      counters[t]->table().for_each([&](std::string_view word, const WordTally& tally) {
+        tallies[queued++] = &tally;
+        queue.push(word, merged);
+        if (queue.full()) add_queued();
       });
+      add_queued();
+    }
     counters[t].reset();
     for (std::size_t s = 0; s < kSets; ++s) result.documents[s] += documents[t][s];
   }
   result.words.reserve(merged.size());
-  merged.for_each([&](std::string_view word, const Tally& tally) {
+  merged.for_each([&](std::string_view word, const WordTally& tally) {
     result.words.push_back({std::string(word), tally.documents, tally.occurrences});
   });
   result.bytes = reader.reader().bytes();
+  if (kept.complete) {
+    kept.skipped = reader.reader().skipped();
+    kept.bytes = result.bytes;
+  }
   return result;
 }
 
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                         const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters) {
+                        WordSplitters& splitters, Recording* recording) {
+  const bool recorded = recording && recording->complete;
+  // The words of the documents to read are looked up by their text.
   WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const VocabularyEntry& e : vocabulary) {
-    index[e.word] = e.index;
+    if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
-  SharedReader reader(inputs, inputs.size(), "writing documents");
+  // The recorded documents' words: each thread's table entries as vocabulary indices.
+  std::vector<std::vector<std::uint32_t>> index_of;
+  if (recorded) {
+    index_of = std::move(recording->merged_entry);
+    for (std::vector<std::uint32_t>& entries : index_of)
+      for (std::uint32_t& e : entries) e = recording->index_of[e];
+    recording->index_of = {};
+  }
+  const std::uint64_t recorded_batches = recorded ? recording->batches.size() : 0;
+  std::atomic<std::uint64_t> next_recorded{0};
+  SharedReader reader(inputs, recorded ? recording->training : 0, inputs.size(),
+                      "writing documents", recorded_batches);
   InOrder order;
   WrittenSets written;
   run_threads(
@@ -367,9 +550,20 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;
-        while (reader.next(batch)) {
-          encode_batch(batch, inputs, splitter, encoder, encoded);
-          if (!order.wait_turn(batch.sequence)) return;
+        for (;;) {
+          std::uint64_t sequence = next_recorded.fetch_add(1);
+          if (sequence < recorded_batches) {
+            RecordedBatch& r = recording->batches[sequence];
+            encode_recorded(r, recording->words[r.thread].data(), inputs, index_of[r.thread].data(),
+                            encoder, encoded);
+            r = RecordedBatch();
+          } else if (reader.next(batch)) {
+            encode_batch(batch, inputs, splitter, encoder, encoded);
+            sequence = batch.sequence;
+          } else {
+            break;
+          }
+          if (!order.wait_turn(sequence)) return;
           emit_batch(encoded, emit, written);
           order.done();
         }
@@ -380,6 +574,12 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
       });
   written.skipped = reader.reader().skipped();
   written.bytes = reader.reader().bytes();
+  if (recorded) {
+    recording->words.clear();
+    written.skipped.insert(written.skipped.begin(), recording->skipped.begin(),
+                           recording->skipped.end());
+    written.bytes += recording->bytes;
+  }
   return written;
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "vectorize/arena.h"
 #include "vectorize/sources.h"
 #include "vectorize/stopwords.h"
 #include "vectorize/vocabulary.h"
@@ -49,15 +50,64 @@ class WordSplitters {
 inline constexpr std::size_t kSets = 3;
 inline std::size_t set_number(SetKind s) { return static_cast<std::size_t>(s); }
 
-struct TrainingWords {
-  std::vector<WordCount> words;
-  std::array<std::uint64_t, kSets> documents{};  // per set
+struct WordTally {
+  std::uint64_t documents = 0;
+  std::uint64_t occurrences = 0;
+  std::uint64_t last_document = 0;  // numbered from 1 by each counter
+};
+
+// A word of a document as the first pass counted it: its entry in the counting thread's table.
+struct RecordedWord {
+  std::uint32_t entry;
+  std::uint32_t count;  // in the document
+};
+
+struct RecordedDocument {
+  std::uint32_t input;
+  std::uint64_t line;
+  std::size_t words_end;  // in the words its thread recorded
+};
+
+// A batch of training documents as the first pass saw them.
+struct RecordedBatch {
+  std::uint32_t thread = 0;
+  std::size_t words_begin = 0;  // in the words its thread recorded
+  std::vector<RecordedDocument> documents;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> replaced;  // input -> ill-formed sequences
+};
+
+// What the first pass keeps of the training documents so that the second writes them without
+// reading and splitting their text again; dropped as a whole once it would pass a memory limit,
+// and the second pass then reads everything.
+struct Recording {
+  bool complete = false;
+  std::size_t training = 0;                    // input files read by the first pass
+  std::vector<RecordedBatch> batches;          // in reading order
+  std::vector<FillArray<RecordedWord>> words;  // by thread
+  // Thread t's table entry -> entry of the merged table, that is, of TrainingWords::words.
+  std::vector<std::vector<std::uint32_t>> merged_entry;
+  // The merged table's entries -> vocabulary indices (0: not in the vocabulary), to be filled
+  // once the vocabulary is chosen.
+  std::vector<std::uint32_t> index_of;
+  std::vector<std::uint32_t> skipped;
   std::uint64_t bytes = 0;
 };
 
-// First pass, over input files [0, training): every word's document frequency and count.
+struct TrainingWords {
+  WordCounts words;
+  std::array<std::uint64_t, kSets> documents{};  // per set
+  std::uint64_t bytes = 0;
+  Recording recording;
+};
+
+// Past this many bytes of recorded words the first pass drops its recording.
+inline constexpr std::size_t kRecordingLimit = std::size_t{1} << 30;
+
+// First pass, over input files [0, training): every word's document frequency and count, and
+// a recording of the documents' words within `recording_limit` bytes.
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads, WordSplitters& splitters);
+                                   const WordFilter& filter, int threads, WordSplitters& splitters,
+                                   std::size_t recording_limit = kRecordingLimit);
 
 struct SetTotals {
   std::uint64_t documents = 0;
@@ -86,9 +136,10 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 
 // Second pass, over all input files: each document as a line of `index:count` pairs in
 // increasing index order (test lines led by their label), handed to `emit` with its source.
-// Documents come out in input order whatever the number of threads, one at a time.
+// Documents come out in input order whatever the number of threads, one at a time. The
+// documents of a complete `recording` (taken apart as they are written) are not read again.
 WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
                         const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters);
+                        WordSplitters& splitters, Recording* recording = nullptr);
 
 }  // namespace punb::vectorize

@@ -28,6 +28,7 @@ struct BuiltVocabulary {
   Vocabulary vocabulary;
   VocabularyCuts cuts;
   std::uint64_t training_documents = 0;
+  Recording recording;  // of the training documents, for writing them
 };
 
 BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
@@ -46,7 +47,9 @@ BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>&
   BuiltVocabulary built;
   built.training_documents = counted.documents[0] + counted.documents[1];
   built.vocabulary =
-      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts);
+      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts,
+                        counted.recording.complete ? &counted.recording.index_of : nullptr);
+  built.recording = std::move(counted.recording);
   return built;
 }
 
@@ -131,7 +134,7 @@ void run(const Options& o, std::ostream& log) {
         lines[set_number(d.set)]->write(d.line);
         ids[set_number(d.set)]->write(d.source);
       },
-      splitters);
+      splitters, &built.recording);
   files.commit();
   report(o, inputs, built, written, log);
 }

@@ -39,6 +39,17 @@ void walk(const std::string& dir, const std::string& relative, std::vector<std::
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string full = dir + "/" + name;
+    // The entry's type as the directory gives it spares a stat call per file (thousands in a
+    // folder of mail); a link, or a file system that does not give it, needs one.
+    if (entry->d_type == DT_REG) {
+      files.push_back(relative + name);
+      continue;
+    }
+    if (entry->d_type == DT_DIR) {
+      walk(full, relative + name + "/", files);
+      continue;
+    }
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) continue;
     struct stat st;
     if (lstat(full.c_str(), &st) != 0) fail(full, errno);
     const bool link = S_ISLNK(st.st_mode);

@@ -37,16 +37,12 @@ bool split_fields(std::string_view line, std::string_view* fields, int n) {
 
 }  // namespace
 
-Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t training_documents,
-                             const VocabularyLimits& limits, VocabularyCuts& cuts) {
+Vocabulary select_vocabulary(WordCounts words, std::uint64_t training_documents,
+                             const VocabularyLimits& limits, VocabularyCuts& cuts,
+                             std::vector<std::uint32_t>* index_of) {
   cuts = {};
   cuts.seen = words.size();
   const double most = limits.max_share * static_cast<double>(training_documents);
-  std::erase_if(words, [&](const WordCount& w) {
-    if (w.documents < limits.min_documents) return ++cuts.too_rare, true;
-    if (static_cast<double>(w.documents) > most) return ++cuts.too_common, true;
-    return false;
-  });
   // Most frequent first, ties in byte order of the words. Sorted as small keys that hold the
   // words' first eight bytes, so that most comparisons read no word and no string moves.
   struct Key {
@@ -54,14 +50,23 @@ Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t trainin
     std::uint64_t prefix;  // the first eight bytes, big-endian, zeros past the end
     std::size_t at;
   };
-  std::vector<Key> keys(words.size());
+  std::vector<Key, HugePageAllocator<Key>> keys;
+  keys.reserve(words.size());
   for (std::size_t i = 0; i < words.size(); ++i) {
+    if (words[i].documents < limits.min_documents) {
+      ++cuts.too_rare;
+      continue;
+    }
+    if (static_cast<double>(words[i].documents) > most) {
+      ++cuts.too_common;
+      continue;
+    }
     std::uint64_t prefix = 0;
     const std::string& w = words[i].word;
     for (std::size_t b = 0; b < 8; ++b) {
       prefix = prefix << 8 | (b < w.size() ? static_cast<unsigned char>(w[b]) : 0u);
     }
-    keys[i] = {words[i].documents, prefix, i};
+    keys.push_back({words[i].documents, prefix, i});
   }
   std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
     if (a.documents != b.documents) return a.documents > b.documents;
@@ -73,10 +78,12 @@ Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t trainin
     cuts.over_cap = keys.size() - cap;
     keys.resize(cap);
   }
+  if (index_of) index_of->assign(words.size(), 0);
   Vocabulary vocabulary;
   vocabulary.reserve(keys.size());
   for (const Key& k : keys) {
     WordCount& w = words[k.at];
+    if (index_of) (*index_of)[k.at] = static_cast<std::uint32_t>(vocabulary.size() + 1);
     vocabulary.push_back({static_cast<std::uint32_t>(vocabulary.size() + 1), w.documents,
                           w.occurrences, std::move(w.word)});
   }

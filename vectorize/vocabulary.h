@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "vectorize/arena.h"
+
 namespace punb {
 class OutFile;
 }
@@ -20,6 +22,9 @@ struct WordCount {
   std::uint64_t occurrences = 0;  // in all training documents
 };
 
+// Hundreds of thousands of them: in huge pages.
+using WordCounts = std::vector<WordCount, HugePageAllocator<WordCount>>;
+
 struct VocabularyEntry {
   std::uint32_t index = 0;
   std::uint64_t documents = 0;
@@ -28,7 +33,7 @@ struct VocabularyEntry {
 };
 
 // Entries in increasing index order.
-using Vocabulary = std::vector<VocabularyEntry>;
+using Vocabulary = std::vector<VocabularyEntry, HugePageAllocator<VocabularyEntry>>;
 
 struct VocabularyLimits {
   std::uint64_t min_documents = 1;  // --min-df
@@ -45,9 +50,11 @@ struct VocabularyCuts {
 };
 
 // Keeps the words within the limits and numbers them 1..V by decreasing document frequency,
-// ties in byte order of the word, so the same counts always give the same vocabulary.
-Vocabulary select_vocabulary(std::vector<WordCount> words, std::uint64_t training_documents,
-                             const VocabularyLimits& limits, VocabularyCuts& cuts);
+// ties in byte order of the word, so the same counts always give the same vocabulary. With
+// `index_of`, fills it with each word's index, in the order of `words` (0 for a word left out).
+Vocabulary select_vocabulary(WordCounts words, std::uint64_t training_documents,
+                             const VocabularyLimits& limits, VocabularyCuts& cuts,
+                             std::vector<std::uint32_t>* index_of = nullptr);
 
 // One line per word: index, document frequency, total count and the word, separated by tabs
 // (the word last: a folded word may hold a space, never a tab or a line break).

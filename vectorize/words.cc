@@ -124,7 +124,8 @@ namespace {
 // then each word as a 16-bit length and its bytes.
 class PieceRecorder final : public WordSink {
  public:
-  explicit PieceRecorder(std::string& arena) : arena_(arena), start_(arena.size()) { put(0); }
+  using Arena = std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>>;
+  explicit PieceRecorder(Arena& arena) : arena_(arena), start_(arena.size()) { put(0); }
   void word(std::string_view w) override {
     ok_ = ok_ && w.size() <= UINT16_MAX && count_ < UINT16_MAX;
     ++count_;
@@ -139,7 +140,7 @@ class PieceRecorder final : public WordSink {
 
  private:
   void put(std::uint16_t v) { arena_.append(reinterpret_cast<const char*>(&v), 2); }
-  std::string& arena_;
+  Arena& arena_;
   std::size_t start_;
   std::uint16_t count_ = 0;
   bool ok_ = true;
@@ -165,6 +166,9 @@ void WordSplitter::split_remembered(std::string_view piece, WordSink& sink) {
       remembered_ = WordTable<std::uint32_t>();
       arena_.clear();
     }
+    // Room for the words of the pieces until the arena is full, taken at once: growing it a
+    // step at a time would copy it and fault in new pages each time.
+    if (arena_.capacity() < kArenaLimit) arena_.reserve(kArenaLimit + 4096);
     const std::uint64_t replaced_before = replaced_;
     PieceRecorder recorder(arena_);
     split_with_icu(piece, recorder);

@@ -68,7 +68,7 @@ class WordSplitter {
   };
   std::vector<PieceWord> piece_words_;
   WordTable<std::uint32_t> remembered_;  // piece -> its words in arena_
-  std::string arena_;
+  std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> arena_;
   std::string folded_;
   std::u16string utf16_;
   std::u16string normalized_;

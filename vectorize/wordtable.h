@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vectorize/arena.h"
+
 namespace punb::vectorize {
 
 // A hash table from words to values, built for millions of short keys and lookups that mostly
@@ -28,21 +30,26 @@ class WordTable {
         return &entries_[slots_[i].entry - 1].value;
     return nullptr;
   }
-  Value& at(std::string_view word, std::uint64_t h) {
+  Value& at(std::string_view word, std::uint64_t h) { return entries_[number(word, h)].value; }
+
+  // The word's entry number (0, 1, ... in the order the words came in), added if new.
+  std::uint32_t number(std::string_view word, std::uint64_t h) {
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t i = h & mask();
     for (; slots_[i].entry != 0; i = (i + 1) & mask())
       if (slots_[i].tag == tag && holds(entries_[slots_[i].entry - 1], word))
-        return entries_[slots_[i].entry - 1].value;
+        return slots_[i].entry - 1;
     if ((entries_.size() + 1) * 2 > slots_.size()) {
       grow();
-      return at(word, h);
+      return number(word, h);
     }
     entries_.push_back({arena_.size(), static_cast<std::uint32_t>(word.size()), Value{}});
     arena_.append(word);
     slots_[i] = {tag, static_cast<std::uint32_t>(entries_.size())};
-    return entries_.back().value;
+    return static_cast<std::uint32_t>(entries_.size() - 1);
   }
+  Value& value(std::uint32_t number) { return entries_[number].value; }
+  const Value& value(std::uint32_t number) const { return entries_[number].value; }
 
   // Starts loading the slot a word of this hash is looked up in; with the slot at hand, the
   // entry it names.
@@ -117,7 +124,7 @@ class WordTable {
   }
 
   void grow() {
-    std::vector<Slot> larger(slots_.size() * 2);
+    decltype(slots_) larger(slots_.size() * 2);
     slots_.swap(larger);
     for (std::uint32_t n = 1; n <= entries_.size(); ++n) {
       const Entry& e = entries_[n - 1];
@@ -128,9 +135,9 @@ class WordTable {
     }
   }
 
-  std::vector<Slot> slots_;
-  std::vector<Entry> entries_;
-  std::string arena_;
+  std::vector<Slot, HugePageAllocator<Slot>> slots_;
+  std::vector<Entry, HugePageAllocator<Entry>> entries_;
+  std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> arena_;
 };
 
 }  // namespace punb::vectorize

@@ -19,7 +19,7 @@ std::vector<std::string> words_in_order(const Vocabulary& v) {
 }
 
 // Seven training documents.
-std::vector<WordCount> counts() {
+WordCounts counts() {
   return {{"pear", 2, 9}, {"apple", 5, 5}, {"\u00e9t\u00e9", 2, 2}, {"Zebra", 2, 3}, {"a", 7, 30},
           {"fig", 1, 1},  {"b", 6, 6}};
 }
@@ -46,6 +46,22 @@ TEST(Vocabulary, OrderedByDocumentFrequencyThenBytesWithinTheLimits) {
     EXPECT_EQ(cuts.too_rare, c.cuts.too_rare);
     EXPECT_EQ(cuts.too_common, c.cuts.too_common);
     EXPECT_EQ(cuts.over_cap, c.cuts.over_cap);
+
+    // Each counted word's index, in the order they were counted: the word of that index, or 0
+    // for exactly the words left out.
+    std::vector<std::uint32_t> index_of;
+    const Vocabulary again = select_vocabulary(counts(), 7, c.limits, cuts, &index_of);
+    EXPECT_EQ(words_in_order(again), c.order);
+    const WordCounts counted = counts();
+    ASSERT_EQ(index_of.size(), counted.size());
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < counted.size(); ++i) {
+      if (index_of[i] == 0) continue;
+      ++kept;
+      ASSERT_LE(index_of[i], again.size());
+      EXPECT_EQ(again[index_of[i] - 1].word, counted[i].word);
+    }
+    EXPECT_EQ(kept, c.order.size());
   }
 }
 

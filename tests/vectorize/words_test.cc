@@ -1,4 +1,3 @@
-#include "vectorize/utf8.h"
 #include "vectorize/words.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "vectorize/utf8.h"
 
 namespace punb::vectorize {
 namespace {

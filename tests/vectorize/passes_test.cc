@@ -1,0 +1,151 @@
+#include "vectorize/passes.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace punb::vectorize {
+namespace {
+
+// What a run of both passes hands out.
+struct Output {
+  std::array<std::string, kSets> lines;
+  std::array<std::string, kSets> ids;
+  WrittenSets written;
+  bool recorded = false;  // whether the second pass took the training documents from the record
+};
+
+Output run_passes(const std::vector<InputFile>& inputs, int threads, std::size_t recording_limit,
+                  const VocabularyLimits& limits) {
+  const WordFilter filter;
+  WordSplitters splitters(filter.fold, threads);
+  std::size_t training = 0;
+  while (training < inputs.size() && inputs[training].set != SetKind::test) ++training;
+  TrainingWords counted =
+      count_training_words(inputs, training, filter, threads, splitters, recording_limit);
+  Output out;
+  out.recorded = counted.recording.complete;
+  VocabularyCuts cuts;
+  const Vocabulary vocabulary =
+      select_vocabulary(std::move(counted.words), counted.documents[0] + counted.documents[1],
+                        limits, cuts, out.recorded ? &counted.recording.index_of : nullptr);
+  out.written = encode_sets(
+      inputs, filter, vocabulary, threads,
+      [&](const WrittenDocument& d) {
+        out.lines[set_number(d.set)] += d.line;
+        out.ids[set_number(d.set)] += d.source;
+      },
+      splitters, &counted.recording);
+  return out;
+}
+
+// Several batches of lines and of files: words repeated within documents, words in other
+// scripts (through ICU), ill-formed bytes, empty documents, a file that is not text.
+struct Corpus {
+  test::TempDir dir;
+  std::vector<InputFile> inputs;
+
+  Corpus() {
+    std::mt19937 random(7);
+    const std::vector<std::string> words = {"the",
+                                            "a",
+                                            "Cat",
+                                            "cat",
+                                            "sat",
+                                            "3.14",
+                                            "don't",
+                                            "caf\u00e9",
+                                            "\u0436\u0443\u043a",
+                                            "\u4f60\u597d\u4e16\u754c",
+                                            "x_y",
+                                            "on"};
+    auto text = [&](int n) {
+      std::string t;
+      for (int i = 0; i < n; ++i) {
+        t += words[random() % words.size()];
+        t += random() % 9 == 0 ? ", " : " ";
+        if (random() % 50 == 0) t += "rare" + std::to_string(random() % 1000) + " ";
+      }
+      return t;
+    };
+    std::string pos;
+    for (int i = 0; i < 700; ++i) pos += (i % 97 == 5 ? "" : text(1 + i % 40)) + "\n";
+    dir.write("pos", pos);
+    mkdir(dir.path("unl").c_str(), 0755);
+    for (int i = 0; i < 300; ++i) dir.write("unl/" + std::to_string(1000 + i), text(i % 200));
+    dir.write("unl/1007", "bad \xff here \xfe\n and \xc3");  // 3 ill-formed sequences
+    dir.write("unl/1010", std::string("not\0text", 8));
+    std::string test;
+    for (int i = 0; i < 200; ++i) test += text(i % 30) + (i == 3 ? "\xff" : "") + "\n";
+    dir.write("test", test);
+    const std::vector<InputPath> paths = {{dir.path("pos"), SetKind::positive, 0},
+                                          {dir.path("unl"), SetKind::unlabeled, 0},
+                                          {dir.path("test"), SetKind::test, -1}};
+    std::vector<std::string> warnings;
+    inputs = list_inputs(paths, warnings);
+  }
+  std::uint32_t input_of(const std::string& name) const {
+    for (std::uint32_t i = 0; i < inputs.size(); ++i)
+      if (inputs[i].path == dir.path(name)) return i;
+    return UINT32_MAX;
+  }
+};
+
+struct RecordingCase {
+  std::size_t limit;
+  bool recorded;
+};
+
+// Whether the second pass reads the training text again or takes the first pass's record, at
+// any thread count, it hands out the same lines, sources, totals and reports, and each file's
+// ill-formed sequences are its own.
+TEST(Passes, TheRecordWritesWhatReadingAgainWrites) {
+  const Corpus corpus;
+  const RecordingCase cases[] = {
+      {0, false},               // nothing recorded
+      {64, false},              // given up after the first batch
+      {40000, false},           // given up part of the way
+      {kRecordingLimit, true},  // all recorded
+  };
+  for (const VocabularyLimits& limits :
+       {VocabularyLimits{}, VocabularyLimits{3, 0.5, kMaxIndex}, VocabularyLimits{1, 1.0, 5}}) {
+    const Output reread = run_passes(corpus.inputs, 1, 0, limits);
+    ASSERT_FALSE(reread.recorded);
+    const std::map<std::uint32_t, std::uint64_t> replaced = {{corpus.input_of("unl/1007"), 3},
+                                                             {corpus.input_of("test"), 1}};
+    EXPECT_EQ(reread.written.replaced, replaced);
+    EXPECT_EQ(reread.written.skipped, std::vector<std::uint32_t>{corpus.input_of("unl/1010")});
+    EXPECT_EQ(reread.written.sets[0].documents, 700u);
+    EXPECT_EQ(reread.written.sets[1].documents, 299u);
+    EXPECT_EQ(reread.written.sets[2].documents, 200u);
+    for (const RecordingCase& c : cases) {
+      for (int threads : {1, 2, 3}) {
+        SCOPED_TRACE("limit " + std::to_string(c.limit) + ", threads " + std::to_string(threads) +
+                     ", max words " + std::to_string(limits.max_words));
+        const Output o = run_passes(corpus.inputs, threads, c.limit, limits);
+        EXPECT_EQ(o.recorded, c.recorded);
+        for (std::size_t s = 0; s < kSets; ++s) {
+          EXPECT_EQ(o.lines[s], reread.lines[s]) << s;
+          EXPECT_EQ(o.ids[s], reread.ids[s]) << s;
+          EXPECT_EQ(o.written.sets[s].documents, reread.written.sets[s].documents) << s;
+          EXPECT_EQ(o.written.sets[s].positive, reread.written.sets[s].positive) << s;
+          EXPECT_EQ(o.written.sets[s].occurrences, reread.written.sets[s].occurrences) << s;
+          EXPECT_EQ(o.written.sets[s].out_of_vocabulary, reread.written.sets[s].out_of_vocabulary)
+              << s;
+        }
+        EXPECT_EQ(o.written.replaced, replaced);
+        EXPECT_EQ(o.written.skipped, reread.written.skipped);
+        EXPECT_EQ(o.written.bytes, reread.written.bytes);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace punb::vectorize
