@@ -44,7 +44,7 @@ class ScoreTable {
  private:
   double ln_prior_neg_ = 0.0;
   double ln_prior_pos_ = 0.0;
-  LargePageVector<std::array<double, 2>> ln_;  // {ln P(i|neg), ln P(i|pos)}
+  HugePageVector<std::array<double, 2>> ln_;  // {ln P(i|neg), ln P(i|pos)}
 };
 
 // The running log scores of one document. After every counted word both are shifted so that

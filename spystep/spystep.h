@@ -112,7 +112,7 @@ struct WeightedCounts {
     }
   }
 
-  LargePageVector<std::array<double, 2>> cells;  // {negative, positive}
+  HugePageVector<std::array<double, 2>> cells;  // {negative, positive}
 
  private:
   // score_and_gather with a single range of word indices.

@@ -7,42 +7,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "docfile/large_pages.h"
+
 namespace punb::vectorize {
-
-// Page faults are costly on the machines this runs on (a virtual machine takes thousands of
-// cycles for each): large long-lived blocks come in huge pages where the system gives them.
-inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// An allocator for the large growing arrays: blocks of a megabyte and more are mappings of
-// whole huge pages, asked to be backed by them; smaller ones come from operator new.
-template <class T>
-struct HugePageAllocator {
-  using value_type = T;
-  HugePageAllocator() = default;
-  template <class U>
-  HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
-
-  static std::size_t mapped(std::size_t n) {
-    return (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
-  }
-  static bool large(std::size_t n) { return n * sizeof(T) >= kHugePage / 2; }
-
-  T* allocate(std::size_t n) {
-    if (n > std::size_t(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
-    if (!large(n)) return static_cast<T*>(::operator new(n * sizeof(T)));
-    void* p = mmap(nullptr, mapped(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, mapped(n), MADV_HUGEPAGE);
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (large(n))
-      munmap(p, mapped(n));
-    else
-      ::operator delete(p);
-  }
-  friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
-};
 
 // An array of plain values filled in order, up to a capacity fixed at the start: its address
 // space is reserved at once, so growing never copies, and the memory comes in huge pages where
