@@ -331,6 +331,19 @@ struct EncodedBatch {
   }
 };
 
+// Files the document just encoded: its source, its place in the batch, its set's totals.
+void add_encoded(const InputFile& input, std::uint32_t input_number, std::uint64_t line,
+                 DocumentEncoder& encoder, EncodedBatch& out) {
+  out.ids += source_name(input, line);
+  out.ids += '\n';
+  out.documents.push_back({input.set, out.lines.size(), out.ids.size(), input_number, line});
+  SetTotals& t = out.totals[set_number(input.set)];
+  ++t.documents;
+  t.positive += input.label > 0;
+  t.occurrences += encoder.take_occurrences();
+  t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+}
+
 void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, WordSplitter& splitter,
                   DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
@@ -338,14 +351,7 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, Word
     const InputFile& input = inputs[d.input];
     splitter.split(batch.text_of(d), encoder);
     encoder.finish(input.label, out.lines);
-    out.ids += source_name(input, d.line);
-    out.ids += '\n';
-    out.documents.push_back({input.set, out.lines.size(), out.ids.size(), d.input, d.line});
-    SetTotals& t = out.totals[set_number(input.set)];
-    ++t.documents;
-    t.positive += input.label > 0;
-    t.occurrences += encoder.take_occurrences();
-    t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+    add_encoded(input, d.input, d.line, encoder, out);
     if (const std::uint64_t n = splitter.take_replaced()) {
       if (!out.replaced.empty() && out.replaced.back().first == d.input)
         out.replaced.back().second += n;
@@ -364,14 +370,7 @@ void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
     const InputFile& input = inputs[d.input];
     encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
     from = d.words_end;
-    out.ids += source_name(input, d.line);
-    out.ids += '\n';
-    out.documents.push_back({input.set, out.lines.size(), out.ids.size(), d.input, d.line});
-    SetTotals& t = out.totals[set_number(input.set)];
-    ++t.documents;
-    t.positive += input.label > 0;
-    t.occurrences += encoder.take_occurrences();
-    t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+    add_encoded(input, d.input, d.line, encoder, out);
   }
   out.replaced = batch.replaced;
 }
