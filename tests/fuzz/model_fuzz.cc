@@ -17,7 +17,8 @@ std::string resealed(std::string text) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (char c : text) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
   char line[48];
-  std::snprintf(line, sizeof line, "checksum fnv1a64 %016llx\n", static_cast<unsigned long long>(h));
+  std::snprintf(line, sizeof line, "checksum fnv1a64 %016llx\n",
+                static_cast<unsigned long long>(h));
   return text + line;
 }
 
