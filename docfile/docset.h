@@ -24,11 +24,14 @@ class DocumentSet {
     s.name_ = std::move(path);
     return s;
   }
-  // `name` says what the documents are in messages ("the positive documents").
-  static DocumentSet blocks(NextBlock next, std::string name) {
+  // `name` says what the documents are in messages ("the positive documents"); `words`, when
+  // known, is how many stored words they take (a header per document and a word per pair), so
+  // that a store they are read into is taken at once.
+  static DocumentSet blocks(NextBlock next, std::string name, std::size_t words = 0) {
     DocumentSet s;
     s.next_ = std::move(next);
     s.name_ = std::move(name);
+    s.words_ = words;
     return s;
   }
 
@@ -57,6 +60,7 @@ class DocumentSet {
  private:
   std::string name_;
   NextBlock next_;
+  std::size_t words_ = 0;
 };
 
 // The two training sets of a run.

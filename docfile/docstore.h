@@ -25,10 +25,13 @@ class DocStore {
 
   void reserve_for_text(std::int64_t text_bytes) {
     // Untouched reserved pages cost no memory; a pair takes at least four bytes of text.
-    if (text_bytes > 0) {
-      words_.reserve(static_cast<std::size_t>(text_bytes / 4 + 1024));
-      ask_for_large_pages(words_.data(), words_.capacity() * sizeof(std::uint32_t));
-    }
+    if (text_bytes > 0) reserve_words(static_cast<std::size_t>(text_bytes / 4 + 1024));
+  }
+  // Takes room for `words` more words at once, in large pages (filled front to back).
+  void reserve_words(std::size_t words) {
+    if (words == 0) return;
+    words_.reserve(words_.size() + words);
+    ask_for_large_pages(words_.data(), words_.capacity() * sizeof(std::uint32_t));
   }
 
   void begin_document() {

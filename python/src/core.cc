@@ -252,6 +252,10 @@ punb::DocumentSet rows_labelled(const Csr& x, const I* indptr, const I* indices,
   auto next = std::make_shared<std::int64_t>(0);
   const std::int64_t rows = x.rows;
   const std::uint8_t* label = labels.data();
+  std::size_t words = 0;  // a header per row and a word per stored entry, for the store's room
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if (label[r] == want) words += 1 + static_cast<std::size_t>(indptr[r + 1] - indptr[r]);
+  }
   return punb::DocumentSet::blocks(
       [=](punb::DocStore& block) {
         std::int64_t& r = *next;
@@ -267,7 +271,7 @@ punb::DocumentSet rows_labelled(const Csr& x, const I* indptr, const I* indices,
         }
         return block.documents() > 0;
       },
-      std::move(name));
+      std::move(name), words);
 }
 
 unsigned thread_count(int n_jobs) {
