@@ -87,7 +87,12 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
   // far, so that the copying overlaps the other threads' parsing; the hand-over appends the rest.
   const bool direct = pool.size() == 1;
   const std::size_t window = direct ? 0 : pieces_per_window(pool);
-  std::vector<DocStore> slots(window);
+  // Each slot on cache lines of its own: threads add to their slots' ends at every pair, and
+  // neighbours sharing a line would make every addition wait for the other thread's.
+  struct alignas(64) Slot {
+    DocStore docs;
+  };
+  std::vector<Slot> slots(window);
   std::vector<std::atomic<bool>> parsed(window);  // slot k of this window is parsed
   std::vector<char> appended(window);             // slot k is in `docs` (calling thread only)
   std::vector<char> faulty(window);               // slot k ends at a fault (set before parsed[k])
@@ -98,12 +103,12 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
     for (; next_to_append < window && parsed[next_to_append].load(std::memory_order_acquire) &&
            !faulty[next_to_append];
          ++next_to_append) {
-      docs.append(slots[next_to_append]);
+      docs.append(slots[next_to_append].docs);
       appended[next_to_append] = 1;
     }
   };
   auto parse = [&](std::size_t k, Piece piece, unsigned worker) {
-    DocStore& s = direct ? docs : slots[k];
+    DocStore& s = direct ? docs : slots[k].docs;
     if (!direct) s.clear();
     const PieceOutcome outcome = parse_piece(
         piece, false, [&] { s.begin_document(); },
@@ -123,7 +128,7 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
       [&](std::size_t k, const PieceOutcome&) {
         if (direct) return;
         if (k == 0) next_to_append = 0;  // the window's run is over: the next one starts afresh
-        if (!appended[k]) docs.append(slots[k]);
+        if (!appended[k]) docs.append(slots[k].docs);
         appended[k] = 0;
         parsed[k].store(false, std::memory_order_relaxed);
       },

@@ -15,7 +15,8 @@
 namespace punb {
 
 // Test documents scored together: their labels, posteriors and probability lines, in file order.
-struct ScoredTests {
+// On cache lines of its own: the threads fill their slots side by side.
+struct alignas(64) ScoredTests {
   DocStore docs;  // the documents read, restricted to the vocabulary
   std::vector<std::int32_t> labels;
   std::vector<Posteriors> post;
