@@ -8,7 +8,7 @@
 
 namespace punb {
 
-std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem) {
+std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem, bool warn) {
   const std::string path = stem + ".vocab";
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) return std::nullopt;
@@ -20,7 +20,7 @@ std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem) {
   if (const auto reading = vectorize::read_word_reading(path + ".options")) {
     text.folded = reading->fold;
     text.min_length = reading->min_length;
-  } else {
+  } else if (warn) {
     std::cerr << "punb: " << path << ": no " << path
               << ".options beside it: its words are taken as folded, punb-vectorize's default\n";
   }

@@ -8,8 +8,9 @@
 namespace punb {
 
 // The words of STEM.vocab, when punb-vectorize left one beside the inputs, with the way its text
-// was read (STEM.vocab.options); a file that does not parse ends the run.
-std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem);
+// was read (STEM.vocab.options); a file that does not parse ends the run. `warn`: say on standard
+// error when the options file is missing.
+std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem, bool warn = true);
 
 // Writes the model file, complete or not at all: an earlier file of that name stays as it was
 // when the write fails.

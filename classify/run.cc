@@ -167,9 +167,11 @@ class Results {
 // Documents in punb's line format, file after file, scored by the pool's threads.
 void score_line_files(const Options& o, const Classifier& classifier, WorkerPool& pool,
                       Results& results, EvaluationCounters& counters) {
+  SoloPeers alone;
   for (const std::string& path : o.files) {
-    read_and_score(path, kCannotRead, o.labeled, classifier.mask(), classifier.table(), pool,
-                   nullptr, [&](const ScoredTests& s) {
+    read_and_score(path, kCannotRead, o.labeled, classifier.mask(), classifier.table(), pool, alone,
+                   nullptr,
+                   [&](const ScoredTests& s) {
                      if (o.labeled) {
                        for (std::size_t j = 0; j < s.post.size(); ++j) {
                          counters.count_label(s.labels[j]);
@@ -181,7 +183,8 @@ void score_line_files(const Options& o, const Classifier& classifier, WorkerPool
                        return;
                      }
                      for (const Posteriors& p : s.post) results.take(p.pos);
-                   });
+                   })
+        .raise();
   }
 }
 

@@ -2,23 +2,26 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/pieces.h"
+#include "docfile/shared_out.h"
 #include "docfile/workpool.h"
 
 namespace punb {
 
-// Copies the first `lines` lines of `in` byte for byte; `choose(i)` names the file that takes
-// line i. The counts come from an earlier read of the same file, so a shorter file means it
-// was changed during the run. The file is read in windows of pieces: while one task writes the
-// lines of a window, in order, another reads the next, so that with two threads or more the
-// reading and the writing overlap. A write failure comes before a read failure of later text,
-// as in a front-to-back copy.
-template <class Choose>
-void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Choose&& choose) {
+// Copies the first `lines` lines of `in` byte for byte: write(i, text) takes line i. The counts
+// come from an earlier read of the same file, so a shorter file means it was changed during the
+// run. The file is read in windows of pieces: while one task writes the lines of a window, in
+// order, another reads the next, so that with two threads or more the reading and the writing
+// overlap. A write failure comes before a read failure of later text, as in a front-to-back copy.
+template <class Write>
+void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Write&& write) {
   // Two tasks at a time whatever the threads: windows of a few pieces are enough.
   constexpr std::size_t window = 4;
   constexpr std::size_t bytes = kPieceBytes;
@@ -31,7 +34,7 @@ void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, 
       while (p != end && copied < lines) {
         const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
         const char* next = newline ? newline + 1 : end;  // the last line may have no newline
-        choose(copied).write({p, static_cast<std::size_t>(next - p)});
+        write(copied, std::string_view(p, static_cast<std::size_t>(next - p)));
         ++copied;
         p = next;
       }
@@ -56,6 +59,42 @@ void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, 
                                        ": the file changed during the run: it held " +
                                        std::to_string(lines) + " lines when first read");
   }
+}
+
+// Copies every line of this process's share of a document file (`lines` of them, from an earlier
+// read), which `in` reads, byte for byte to files[destination(i)], i the line's number in the
+// share: each file gets the lines of every process, in file order. With several processes each
+// one first measures what it writes to each file, so that all of them can write at once.
+template <class Destination>
+void copy_shared_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Peers& peers,
+                       std::span<SharedOutFile* const> files, Destination&& destination) {
+  if (peers.size() == 1) {
+    copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
+      files[destination(i)]->write_at(0, text);
+    });
+    return;
+  }
+  std::vector<std::int64_t> bytes(files.size(), 0);
+  copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
+    bytes[destination(i)] += static_cast<std::int64_t>(text.size());
+  });
+  std::vector<std::int64_t> at(files.size());
+  for (std::size_t f = 0; f < files.size(); ++f) at[f] = files[f]->take_room(bytes[f]);
+  // Each file's lines gathered into runs of about a megabyte before they are written.
+  constexpr std::size_t kRun = std::size_t{1} << 20;
+  std::vector<std::string> runs(files.size());
+  auto flush = [&](std::size_t f) {
+    files[f]->write_at(at[f], runs[f]);
+    at[f] += static_cast<std::int64_t>(runs[f].size());
+    runs[f].clear();
+  };
+  PieceReader again(in.path(), in.fail_message(), {peers.rank(), peers.size()});
+  copy_document_lines(again, lines, pool, [&](std::int64_t i, std::string_view text) {
+    const std::size_t f = destination(i);
+    runs[f].append(text);
+    if (runs[f].size() >= kRun) flush(f);
+  });
+  for (std::size_t f = 0; f < files.size(); ++f) flush(f);
 }
 
 }  // namespace punb

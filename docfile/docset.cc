@@ -5,13 +5,15 @@
 
 namespace punb {
 
-std::int64_t DocumentSet::read_into(DocStore& into, WorkerPool& pool) {
+DocumentShare DocumentSet::read_into(DocStore& into, WorkerPool& pool, Peers& peers) {
   if (is_file()) {
-    PieceReader in(name_, kCannotReadTrainingSet);
-    return read_document_store(in, pool, into);
+    PieceReader in(name_, kCannotReadTrainingSet, {peers.rank(), peers.size()});
+    const SharedReading read = read_document_store(in, pool, peers, into);
+    return {read.before, read.lines, read.total};
   }
   into.reserve_words(words_);
-  return for_each_block([&](const DocStore& block) { into.append(block); });
+  const std::int64_t n = for_each_block([&](const DocStore& block) { into.append(block); });
+  return {0, n, n};
 }
 
 }  // namespace punb

@@ -7,8 +7,16 @@
 
 #include "docfile/docstore.h"
 #include "docfile/workpool.h"
+#include "peers/peers.h"
 
 namespace punb {
+
+// Where the documents one process holds stand among all of a set's.
+struct DocumentShare {
+  std::int64_t before = 0;  // documents held by the processes before this one
+  std::int64_t count = 0;   // this process's
+  std::int64_t total = 0;   // all processes'
+};
 
 // A set of training documents as a mode run takes it: a file, read when the run first needs it
 // (the command line), or documents parsed from memory and handed over a block at a time (the
@@ -39,10 +47,10 @@ class DocumentSet {
   // The file's path, or what the documents are called.
   const std::string& name() const { return name_; }
 
-  // Appends every document to `into`, reading and parsing the file with the pool when the set is
-  // one (every pair with an index of 0 or more is kept); returns their number. A file that cannot
-  // be read ends the run with "can not read training set".
-  std::int64_t read_into(DocStore& into, WorkerPool& pool);
+  // Appends every document to `into` (of a file, this process's share), reading and parsing the
+  // file with the pool when the set is one (every pair with an index of 0 or more is kept). A file
+  // that cannot be read ends the run with "can not read training set".
+  DocumentShare read_into(DocStore& into, WorkerPool& pool, Peers& peers);
 
   // Hands every block of documents to take(const DocStore&), in order; returns their number.
   template <class Take>

@@ -45,12 +45,19 @@ class InputFile {
  public:
   InputFile(std::string path, const char* fail_message);
 
-  // Reads up to `n` bytes into `into`; returns how many, fewer only at the end of the file.
+  // Reads up to `n` bytes into `into`; returns how many, fewer only at the end of the file (or of
+  // the part kept by keep_part).
   std::size_t read(char* into, std::size_t n);
+
+  // Where the first line that starts at byte `at` or later starts (the size at the end): how a
+  // file is cut into parts that hold whole lines.
+  std::int64_t line_start_from(std::int64_t at);
+  // From now on reads bytes `begin` to `end` only.
+  void keep_part(std::int64_t begin, std::int64_t end);
 
   const std::string& path() const { return path_; }
   const char* fail_message() const { return fail_message_; }
-  std::int64_t size() const { return size_; }  // -1 when unknown
+  std::int64_t size() const { return size_; }  // of the part read; -1 when unknown
 
  private:
   [[noreturn]] void fail() const;
@@ -59,6 +66,7 @@ class InputFile {
   const char* fail_message_;
   FileHandle file_;
   std::int64_t size_ = -1;
+  std::int64_t left_ = -1;  // bytes of the kept part still to read; -1: to the end of the file
 };
 
 }  // namespace punb

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "docfile/docstore.h"
 #include "docfile/fatal.h"
@@ -19,8 +20,23 @@ constexpr std::size_t kFirstRead = std::size_t{1} << 16;
 
 }  // namespace
 
-PieceReader::PieceReader(std::string path, const char* fail_message)
+PieceReader::PieceReader(std::string path, const char* fail_message, FileShare share)
     : file_(std::move(path), fail_message), carry_(kFirstRead) {
+  if (share.parts > 1) {
+    const std::int64_t size = file_.size();
+    if (size < 0) {
+      read_more(carry_, 0);  // a directory fails here
+      throw Fatal(fail_message, file_.path() +
+                                    ": not a regular file, which the processes of a run could "
+                                    "share out");
+    }
+    auto at = [&](int rank) {
+      return static_cast<std::int64_t>(static_cast<__int128>(size) * rank / share.parts);
+    };
+    const std::int64_t begin = file_.line_start_from(at(share.rank));
+    const std::int64_t end = file_.line_start_from(at(share.rank + 1));
+    file_.keep_part(begin, end);
+  }
   carried_ = read_more(carry_, 0);  // a directory or an unreadable file fails here
 }
 
@@ -79,8 +95,8 @@ std::size_t PieceReader::read_window(int bank, std::size_t count, std::size_t by
   return n;
 }
 
-std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& docs,
-                                 std::size_t piece_bytes) {
+SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peers, DocStore& docs,
+                                  std::size_t piece_bytes) {
   docs.reserve_for_text(in.file_size());
   // One thread parses straight into the store; several into stores of their own, appended in
   // file order: the calling thread appends, between the pieces it parses, the slots parsed so
@@ -123,7 +139,7 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
     }
     return outcome;
   };
-  return parse_file(
+  const ReadOutcome read = parse_file(
       in, pool, parse,
       [&](std::size_t k, const PieceOutcome&) {
         if (direct) return;
@@ -133,28 +149,101 @@ std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& do
         parsed[k].store(false, std::memory_order_relaxed);
       },
       piece_bytes);
+  SharedReading shared = agree_on_reading(read, in, peers);
+  shared.raise();
+  return shared;
 }
 
-void fail_at_line(const std::string& path, std::int64_t line, const char* fail_message,
-                  const ParsedLine& parsed) {
+Fatal line_fault(const std::string& path, std::int64_t line, const char* fail_message,
+                 const ParsedLine& parsed) {
   std::string where = path + ":" + std::to_string(line) + ": ";
   std::string value = std::to_string(parsed.value);
   switch (parsed.fault) {
     case LineFault::bad_label:
-      throw Fatal(kTestFormatError, where + "label " + value + " is neither 1 nor -1");
+      return Fatal(kTestFormatError, where + "label " + value + " is neither 1 nor -1");
     case LineFault::number_out_of_range:
-      throw Fatal("number out of range", where + "a number does not fit in 32 bits");
+      return Fatal("number out of range", where + "a number does not fit in 32 bits");
     case LineFault::index_out_of_range:
-      throw Fatal("feature index out of range",
-                  where + "feature index " + value + " is outside 0..499999 (and is not -1)");
+      return Fatal("feature index out of range",
+                   where + "feature index " + value + " is outside 0..499999 (and is not -1)");
     case LineFault::negative_count:
-      throw Fatal("negative count", where + "count " + value + " is negative");
+      return Fatal("negative count", where + "count " + value + " is negative");
     case LineFault::nul_byte:
-      throw Fatal("NUL byte in input", where + "the line holds a NUL byte");
+      return Fatal("NUL byte in input", where + "the line holds a NUL byte");
     case LineFault::none:
       break;
   }
-  throw Fatal(fail_message, where + "unreadable line");
+  return Fatal(fail_message, where + "unreadable line");
+}
+
+void fail_at_line(const std::string& path, std::int64_t line, const char* fail_message,
+                  const ParsedLine& parsed) {
+  throw line_fault(path, line, fail_message, parsed);
+}
+
+void SharedReading::raise() const {
+  if (error_) std::rethrow_exception(error_);
+  if (fault_) throw *fault_;
+}
+
+namespace {
+
+// What ended a process's reading, as the text of a fault that other processes can be told.
+Fatal fault_of(const ReadOutcome& read, const PieceReader& in, std::int64_t line) {
+  if (!read.error) return line_fault(in.path(), line, in.fail_message(), read.fault);
+  try {
+    std::rethrow_exception(read.error);
+  } catch (const Fatal& f) {
+    return f;
+  } catch (const std::bad_alloc&) {
+    return Fatal("out of memory", "not enough memory for the documents of this run");
+  } catch (const std::exception& e) {
+    return Fatal(in.fail_message(), in.path() + ": " + e.what());
+  }
+}
+
+}  // namespace
+
+SharedReading agree_on_reading(const ReadOutcome& mine, const PieceReader& in, Peers& peers) {
+  SharedReading shared;
+  constexpr std::int64_t kNone = INT64_MAX;
+  if (peers.size() == 1) {
+    shared.lines = shared.total = mine.lines;
+    if (mine.tab_line != 0) warn_dropped_tab(in.path(), mine.tab_line);
+    if (mine.error) {
+      shared.error_ = mine.error;
+    } else if (mine.stopped) {
+      shared.fault_ = line_fault(in.path(), mine.lines + 1, in.fail_message(), mine.fault);
+    }
+    return shared;
+  }
+  shared.before = peers.sum_before(mine.lines);
+  std::int64_t first[2] = {mine.stopped ? shared.before + mine.lines + 1 : kNone,
+                           mine.tab_line != 0 ? shared.before + mine.tab_line : kNone};
+  peers.min(first);
+  const std::int64_t fault_line = first[0];
+  if (peers.leads() && first[1] < fault_line) warn_dropped_tab(in.path(), first[1]);
+  if (fault_line == kNone) {
+    shared.lines = mine.lines;
+    shared.total = peers.sum(mine.lines);
+    return shared;
+  }
+  // The fault is the first process's that met a fault at that line.
+  const int owner = static_cast<int>(peers.min(
+      mine.stopped && shared.before + mine.lines + 1 == fault_line ? peers.rank() : kNone));
+  std::string message;
+  std::string detail;
+  if (peers.rank() == owner) {
+    const Fatal f = fault_of(mine, in, fault_line);
+    message = f.message();
+    detail = f.detail();
+  }
+  peers.share(message, owner);
+  peers.share(detail, owner);
+  shared.fault_.emplace(message, detail);
+  shared.lines = peers.rank() <= owner ? mine.lines : 0;
+  shared.total = fault_line - 1;
+  return shared;
 }
 
 void warn_dropped_tab(const std::string& path, std::int64_t line) {

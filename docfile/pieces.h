@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "docfile/fatal.h"
 #include "docfile/fileio.h"
 #include "docfile/parse.h"
 #include "docfile/workpool.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -21,13 +24,20 @@ struct Piece {
   std::size_t size;
 };
 
-// Reads a document file front to back in windows of pieces, each piece ending at a line end (or
-// at the end of the file). A failure to open or read ends the run with `fail_message`, as for
-// DocumentReader; the first read happens at construction, so that an unreadable file fails where
-// it is opened.
+// Which part of a file one of the processes of a run reads: the processes cut it at the line
+// starts nearest to equal shares of its bytes, in process order.
+struct FileShare {
+  int rank = 0;
+  int parts = 1;
+};
+
+// Reads a document file (or its share) front to back in windows of pieces, each piece ending at a
+// line end (or at the end of the file). A failure to open or read ends the run with
+// `fail_message`, as for DocumentReader; the first read happens at construction, so that an
+// unreadable file fails where it is opened.
 class PieceReader {
  public:
-  PieceReader(std::string path, const char* fail_message);
+  PieceReader(std::string path, const char* fail_message, FileShare share = {});
 
   // Reads up to `count` pieces of about `bytes` each (a longer line makes its piece longer) into
   // one of two banks, so that one bank can be read while the other is parsed; returns how many
@@ -101,29 +111,47 @@ inline std::size_t piece_bytes_for(std::int64_t file_size, const WorkerPool& poo
   return std::clamp(share, kSmallest, kPieceBytes);
 }
 
+// The fault that ends a run for a parse fault at `line` of `path`.
+Fatal line_fault(const std::string& path, std::int64_t line, const char* fail_message,
+                 const ParsedLine& parsed);
 // Ends the run for a parse fault at `line` of `path`.
 [[noreturn]] void fail_at_line(const std::string& path, std::int64_t line, const char* fail_message,
                                const ParsedLine& parsed);
 // The once-per-file warning about a tab that lost text, at `line`.
 void warn_dropped_tab(const std::string& path, std::int64_t line);
 
+// What reading a file, or a process's share of it, found.
+struct ReadOutcome {
+  std::int64_t lines = 0;     // lines read whole and without a fault, from the first on
+  std::int64_t tab_line = 0;  // 1-based: the first of them that lost text at a tab; 0: none
+  bool stopped = false;       // the line after `lines` holds a fault, or an error ended the read
+  ParsedLine fault;           // what was wrong with that line, unless `error` holds it
+  std::exception_ptr error;
+};
+
 // Reads a whole document file with the pool: parse(k, piece, worker) parses window slot k and
 // returns its outcome; hand_over(k, outcome) then takes the slots on the calling thread in file
-// order. Pieces are `piece_bytes` long, or sized to the file and the pool when that is 0. The first
-// fault in file order ends the run after its piece was handed over, with its exact line number; the
-// tab warning comes once, for the first such line in file order before any fault. Returns the
-// number of lines.
+// order. Pieces are `piece_bytes` long, or sized to the file and the pool when that is 0. The
+// reading stops after the piece that holds the first fault in file order (or an error), which
+// the outcome keeps, with the first line before it that lost text at a tab, for
+// agree_on_reading to report.
 template <class Parse, class HandOver>
-std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOver&& hand_over,
-                        std::size_t piece_bytes = 0) {
+ReadOutcome parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOver&& hand_over,
+                       std::size_t piece_bytes = 0) {
   const std::size_t window = pieces_per_window(pool);
   if (piece_bytes == 0) piece_bytes = piece_bytes_for(in.file_size(), pool);
   std::vector<PieceOutcome> outcomes(window);
-  std::int64_t lines = 0;
-  bool warned = false;
+  ReadOutcome read;
   // While the threads parse one window, one of them reads the next.
   int bank = 0;
-  std::size_t n = in.read_window(bank, window, piece_bytes);
+  std::size_t n = 0;
+  try {
+    n = in.read_window(bank, window, piece_bytes);
+  } catch (...) {
+    read.stopped = true;
+    read.error = std::current_exception();
+    return read;
+  }
   while (n > 0) {
     std::size_t next = 0;
     std::exception_ptr read_error;  // comes after every line of this window
@@ -141,28 +169,53 @@ std::int64_t parse_file(PieceReader& in, WorkerPool& pool, Parse&& parse, HandOv
     for (std::size_t k = 0; k < n; ++k) {
       const PieceOutcome& o = outcomes[k];
       hand_over(k, o);
-      if (o.tab_line != 0 && !warned) {
-        warn_dropped_tab(in.path(), lines + o.tab_line);
-        warned = true;
+      if (o.tab_line != 0 && read.tab_line == 0) read.tab_line = read.lines + o.tab_line;
+      read.lines += o.lines;
+      if (o.error || o.fault.fault != LineFault::none) {
+        read.stopped = true;
+        read.fault = o.fault;
+        read.error = o.error;
+        return read;
       }
-      if (o.error) std::rethrow_exception(o.error);
-      if (o.fault.fault != LineFault::none) {
-        fail_at_line(in.path(), lines + o.lines + 1, in.fail_message(), o.fault);
-      }
-      lines += o.lines;
     }
-    if (read_error) std::rethrow_exception(read_error);
+    if (read_error) {
+      read.stopped = true;
+      read.error = read_error;
+      return read;
+    }
     bank = 1 - bank;
     n = next;
   }
-  return lines;
+  return read;
 }
+
+// What the processes of a run found reading their shares of one file, the same in every process:
+// the first fault in file order, with its line counted through the shares before it, is every
+// process's. The first line before it that lost text at a tab is warned about once, by the
+// leading process.
+class SharedReading {
+ public:
+  std::int64_t before = 0;  // lines in the shares of the processes before this one
+  std::int64_t lines = 0;   // this process's lines before the fault
+  std::int64_t total = 0;   // all lines before the fault
+
+  bool failed() const { return fault_.has_value() || error_; }
+  // Ends the run with the agreed fault, if there is one.
+  void raise() const;
+
+ private:
+  friend SharedReading agree_on_reading(const ReadOutcome&, const PieceReader&, Peers&);
+  std::optional<Fatal> fault_;
+  std::exception_ptr error_;  // one process: what ended the reading, as it was thrown
+};
+
+SharedReading agree_on_reading(const ReadOutcome& mine, const PieceReader& in, Peers& peers);
 
 class DocStore;
 
-// Reads a training file into `docs` with the pool, every pair with an index of 0 or more kept, a
-// document per line; returns the number of lines.
-std::int64_t read_document_store(PieceReader& in, WorkerPool& pool, DocStore& docs,
-                                 std::size_t piece_bytes = 0);
+// Reads a training file (this process's share of it) into `docs` with the pool, every pair with an
+// index of 0 or more kept, a document per line; a fault ends the run.
+SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peers, DocStore& docs,
+                                  std::size_t piece_bytes = 0);
 
 }  // namespace punb

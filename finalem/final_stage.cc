@@ -28,8 +28,8 @@ struct SecondStage {
 constexpr std::int32_t kLowestCountedIndex = 0;
 
 SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResult::Split& split,
-                                     double lambda, WorkerPool& pool) {
-  const auto reliable_negatives = static_cast<std::int64_t>(split.reliable.size());
+                                     double lambda, WorkerPool& pool, Peers& peers) {
+  const std::int64_t reliable_negatives = split.all_reliable;
   const std::size_t n = static_cast<std::size_t>(spy.vocab.largest) + 2;
   SecondStage stage;
   Model& m = stage.model;
@@ -38,13 +38,21 @@ SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResu
   m.pos.assign(n, 0.0);
   m.neg.assign(n, 0.0);
   // Whole counts: exact in any order while their sum stays below 2^53.
-  const std::uint64_t positive_sum = spy.positive_docs.count_sum();
-  const std::uint64_t unlabeled_sum = spy.unlabeled_docs.count_sum();
-  count_documents(spy.positive_docs, &spy.every_positive, m.pos, nullptr, kLowestCountedIndex,
-                  positive_sum < kExactWholeSum, pool);
+  const bool positives_exact = spy.positive_count_sum < kExactWholeSum;
+  const bool negatives_exact = spy.unlabeled_count_sum < kExactWholeSum;
+  auto count_positives = [&](bool exact) {
+    count_documents(spy.positive_docs, &spy.every_positive, m.pos, nullptr, kLowestCountedIndex,
+                    exact, pool);
+  };
+  auto count_reliable = [&](bool exact) {
+    count_documents(spy.unlabeled_docs, &split.reliable, m.neg, nullptr, kLowestCountedIndex, exact,
+                    pool);
+  };
+  count_positives(spy.positive_docs.count_sum() < kExactWholeSum);
+  add_up_counts(peers, m.pos, positives_exact, 1, [&](int) { count_positives(false); });
   stage.raw_positive_counts = m.pos;
-  count_documents(spy.unlabeled_docs, &split.reliable, m.neg, nullptr, kLowestCountedIndex,
-                  unlabeled_sum < kExactWholeSum, pool);
+  count_reliable(spy.unlabeled_docs.count_sum() < kExactWholeSum);
+  add_up_counts(peers, m.neg, negatives_exact, 1, [&](int) { count_reliable(false); });
   smooth_word_counts(m.neg, lambda, spy.vocab);
   smooth_word_counts(m.pos, lambda, spy.vocab);
   return stage;
@@ -52,13 +60,40 @@ SecondStage build_second_stage_model(const SpyStepResult& spy, const SpyStepResu
 
 // The share of positive documents that the model classifies as negative.
 double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table, WorkerPool& pool,
-                          std::vector<Posteriors>& post) {
+                          Peers& peers, std::vector<Posteriors>& post) {
   score_selection(spy.positive_docs, spy.every_positive, table, pool, post);
   std::int64_t misses = 0;
   for (const Posteriors& p : post) {
     if (!p.positive()) ++misses;
   }
-  return static_cast<double>(misses) / static_cast<double>(spy.positives);
+  return static_cast<double>(peers.sum(misses)) / static_cast<double>(spy.positives);
+}
+
+// The expectation step over both groups, the remaining unlabeled documents and then the reliable
+// negatives: their weighted counts, and the sums of their posteriors (negative, positive).
+void score_and_gather_groups(const SpyStepResult& spy, const SpyStepResult::Split& split,
+                             const ScoreTable& current, WeightedCounts& counts, WorkerPool& pool,
+                             Peers& peers, std::vector<Posteriors> (&post)[2], double (&sums)[2]) {
+  const DocStore::Selection* groups[] = {&split.remaining, &split.reliable};
+  if (peers.size() == 1) {
+    for (int g = 0; g < 2; ++g) {
+      counts.score_and_gather(spy.unlabeled_docs, *groups[g], current, spy.ranges, pool, post[g]);
+    }
+  } else {
+    // Each process scores its documents on its own, then adds them in turn onto the counts of
+    // the processes before it.
+    for (int g = 0; g < 2; ++g)
+      score_selection(spy.unlabeled_docs, *groups[g], current, pool, post[g]);
+    add_in_process_order(peers, counts.flat(), 2, [&](int g) {
+      counts.gather_in_order(spy.unlabeled_docs, *groups[g], post[g]);
+    });
+  }
+  add_in_process_order(peers, sums, 2, [&](int g) {
+    for (const Posteriors& p : post[g]) {
+      sums[0] += p.neg;
+      sums[1] += p.pos;
+    }
+  });
 }
 
 // One EM iteration: the remaining unlabeled documents and then the reliable negatives are
@@ -67,20 +102,13 @@ double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table, Wor
 void em_iteration(const SpyStepResult& spy, const SpyStepResult::Split& split,
                   const ScoreTable& current, const std::vector<double>& raw_positive_counts,
                   double lambda, WeightedCounts& counts, Model& model, WorkerPool& pool,
-                  std::vector<Posteriors>& post) {
+                  Peers& peers, std::vector<Posteriors> (&post)[2]) {
   counts.clear();
-  double sum_neg = 0.0;
-  double sum_pos = 0.0;
-  for (const DocStore::Selection* group : {&split.remaining, &split.reliable}) {
-    counts.score_and_gather(spy.unlabeled_docs, *group, current, spy.ranges, pool, post);
-    for (const Posteriors& p : post) {
-      sum_neg += p.neg;
-      sum_pos += p.pos;
-    }
-  }
+  double sums[2] = {0.0, 0.0};
+  score_and_gather_groups(spy, split, current, counts, pool, peers, post, sums);
   const auto all = static_cast<double>(spy.positives + spy.unlabeled);
-  model.priors.neg = sum_neg / all;
-  model.priors.pos = (sum_pos + static_cast<double>(spy.positives)) / all;
+  model.priors.neg = sums[0] / all;
+  model.priors.pos = (sums[1] + static_cast<double>(spy.positives)) / all;
   counts.copy_to(model);
   for (std::size_t i = 0; i < model.pos.size(); ++i) model.pos[i] += raw_positive_counts[i];
   smooth_word_counts(model.neg, lambda, spy.vocab);
@@ -99,47 +127,75 @@ void ClassifierSelection::record(double positive_prior, double miss_rate) {
   ++entries_;
 }
 
-void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile& log,
+void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& peers, RunLog& log,
                std::string_view log_header, std::string_view console_header) {
   EvaluationCounters counters;
+  RunLog::Section& section = log.sections.emplace_back();
+  // One process writes its lines as they come; several, each its share at once.
+  std::string mine;
   test.score_all(table, pool, [&](const ScoredTests& s) {
-    log.write(s.lines);
+    if (peers.size() == 1) {
+      log.file.append(s.lines);
+    } else {
+      mine += s.lines;
+    }
+    section.mine_bytes += static_cast<std::int64_t>(s.lines.size());
     for (std::size_t j = 0; j < s.labels.size(); ++j) {
       counters.count_label(s.labels[j]);
       counters.count_decision(s.labels[j], s.post[j].positive());
     }
   });
+  if (peers.size() == 1) {
+    section.mine = log.file.size() - section.mine_bytes;
+  } else {
+    // Lines after a fault of the first pass are not written, as one process would not have.
+    std::size_t keep = 0;
+    for (std::int64_t n = test.lines_before_fault(); n > 0 && keep < mine.size(); --n) {
+      keep = mine.find('\n', keep) + 1;
+    }
+    mine.resize(keep);
+    section.mine_bytes = static_cast<std::int64_t>(keep);
+    section.mine = log.file.take_room(section.mine_bytes);
+    log.file.write_at(section.mine, mine);
+  }
+  test.raise_fault();
+  add_up(counters, peers);
   const ReportLines lines = report_lines(counters);
+  section.block = log.file.size();
+  std::string block;
   for (std::string_view text :
        {kSeparator, log_header, std::string_view(lines.recall), std::string_view(lines.precision),
         std::string_view(lines.f_measure), std::string_view(lines.accuracy),
         std::string_view("\n")}) {
-    log.write(text);
+    block.append(text);
   }
-  print(std::string(console_header) + lines.recall + lines.precision + lines.f_measure +
-        lines.accuracy);
+  log.file.append(peers.leads() ? block : std::string());
+  if (peers.leads()) {
+    print(std::string(console_header) + lines.recall + lines.precision + lines.f_measure +
+          lines.accuracy);
+  }
 }
 
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet* test, OutFile* log,
-                            WorkerPool& pool) {
+                            std::int32_t iterations, TestSet* test, RunLog* log, WorkerPool& pool,
+                            Peers& peers) {
   auto test_and_report = [&](const ScoreTable& table, std::string_view header) {
     if (!test || !log) return;
     std::string console = "\n";  // an append: g++ 12 misreads "\n" + header as an overlapping copy
     console.append(header);
-    test_pass(*test, table, pool, *log, header, console);
+    test_pass(*test, table, pool, peers, *log, header, console);
   };
-  std::vector<Posteriors> post;
+  std::vector<Posteriors> post[2];
   FinalChoice choice;
   for (int round = 0; round < rounds; ++round) {
     const SpyStepResult::Split& split = spy.splits[static_cast<std::size_t>(round)];
-    if (split.reliable.empty()) {
+    if (split.all_reliable == 0) {
       throw Fatal("no reliable negatives",
                   "every unlabeled document scored above the spy threshold in round " +
                       std::to_string(round) + ", so the negative class would be empty");
     }
     ClassifierSelection selection;
-    const SecondStage stage = build_second_stage_model(spy, split, lambda, pool);
+    const SecondStage stage = build_second_stage_model(spy, split, lambda, pool, peers);
     Model model = stage.model;
     ScoreTable table(model, spy.mask, spy.vocab, &pool);
     // The final result is read from the run log by section number, and round 0's sections come
@@ -147,7 +203,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
     // only until the selection is known.
     const bool keep = round == 0;
     auto record = [&](const Model& current) {
-      const double miss_rate = positive_miss_rate(spy, table, pool, post);
+      const double miss_rate = positive_miss_rate(spy, table, pool, peers, post[0]);
       selection.record(current.priors.pos, miss_rate);
       if (keep) choice.sequence.push_back({current.priors.pos, miss_rate});
     };
@@ -158,7 +214,8 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
       if (keep && !selection.selected()) previous = model;
-      em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, post);
+      em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, peers,
+                   post);
       table.rebuild(model, spy.mask, spy.vocab, &pool);
       const bool chose_before = selection.selected().has_value();
       record(model);

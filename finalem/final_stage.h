@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
-#include "docfile/outfile.h"
+#include "docfile/shared_out.h"
 #include "finalem/testset.h"
 #include "nb/modelfile.h"
 #include "spystep/spystep.h"
@@ -28,9 +29,22 @@ class ClassifierSelection {
   std::optional<std::int64_t> selected_;
 };
 
+// The run log as the processes write it: where each section's probability lines and result block
+// begin, and where this process's lines stand among a section's.
+struct RunLog {
+  explicit RunLog(SharedOutFile& file) : file(file) {}
+  SharedOutFile& file;
+  struct Section {
+    std::int64_t mine = 0;        // this process's probability lines
+    std::int64_t mine_bytes = 0;  // and their length
+    std::int64_t block = 0;       // the result block
+  };
+  std::vector<Section> sections;
+};
+
 // Tests a model on the test set: one probability line per document and the result block go to
 // the run log, the header and the report lines to standard output.
-void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, OutFile& log,
+void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& peers, RunLog& log,
                std::string_view log_header, std::string_view console_header);
 
 // What the final stage chose: the selected classifier index and that classifier's model, and the
@@ -44,6 +58,7 @@ struct FinalChoice {
 // Runs the final stage of every round (second-stage model, the EM iterations) and returns what it
 // selected. With a test set and a run log, every classifier is tested into the log and reported.
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet* test, OutFile* log, WorkerPool& pool);
+                            std::int32_t iterations, TestSet* test, RunLog* log, WorkerPool& pool,
+                            Peers& peers);
 
 }  // namespace punb

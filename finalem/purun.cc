@@ -4,6 +4,7 @@
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/shared_out.h"
 #include "finalem/final_stage.h"
 #include "finalem/runlog.h"
 #include "finalem/testset.h"
@@ -13,17 +14,24 @@ namespace punb {
 
 SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
                                        int rounds, TrainingSets& sets, const RunFiles* reports,
-                                       std::int32_t iterations, WorkerPool& pool) {
+                                       std::int32_t iterations, WorkerPool& pool, Peers& peers) {
   // Created first, so that a run stopped by a later fault still leaves its (empty) log.
-  std::optional<OutFile> log;
-  if (reports) log.emplace(reports->log, kCannotReadTrainingSet, kWriteErrorNewFile);
-  const SpyStepResult spy =
-      run_spy_step(sets, reports != nullptr, {threshold_rate, lambda, spy_fraction, rounds}, pool);
+  std::optional<SharedOutFile> log_file;
+  std::optional<RunLog> log;
+  if (reports) {
+    log_file.emplace(peers, reports->log, kCannotReadTrainingSet, kWriteErrorNewFile);
+    log.emplace(*log_file);
+  }
+  const SpyStepResult spy = run_spy_step(
+      sets, reports != nullptr, {threshold_rate, lambda, spy_fraction, rounds}, pool, peers);
   std::optional<TestSet> test;
-  if (reports) test.emplace(reports->test, spy.mask);
-  const FinalChoice choice = run_final_stage(spy, rounds, lambda, iterations,
-                                             test ? &*test : nullptr, log ? &*log : nullptr, pool);
-  if (reports) print(write_final_result(*log, *reports, choice.selected));
+  if (reports) test.emplace(reports->test, spy.mask, peers);
+  const FinalChoice choice = run_final_stage(
+      spy, rounds, lambda, iterations, test ? &*test : nullptr, log ? &*log : nullptr, pool, peers);
+  if (reports) {
+    const std::string report = write_final_result(*log, *reports, choice.selected, peers);
+    if (peers.leads()) print(report);
+  }
 
   SavedModel saved;
   saved.mode = RunMode::positive_unlabeled;
@@ -31,7 +39,7 @@ SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, dou
   saved.positive_documents = spy.positives;
   saved.unlabeled_documents = spy.unlabeled;
   saved.spies = spy.spies;
-  saved.reliable_negatives = static_cast<std::int64_t>(spy.splits.front().reliable.size());
+  saved.reliable_negatives = spy.splits.front().all_reliable;
   saved.spy_threshold = spy.splits.front().threshold;
   saved.sequence = choice.sequence;
   keep_words(choice.model, spy.mask, spy.vocab, saved);

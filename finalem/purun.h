@@ -6,6 +6,7 @@
 #include "docfile/runfiles.h"
 #include "docfile/workpool.h"
 #include "nb/modelfile.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -13,9 +14,10 @@ namespace punb {
 // selected classifier (the options of the run are left for the caller to fill in). With
 // `reports` (the command line, whose training sets are then files), the run also writes the run
 // log, the working files and the result file, tests every classifier on the test set and prints
-// the reports; without, it only trains.
+// the reports; without, it only trains. Each of `peers` reads its share of the files; the leading
+// process prints.
 SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
                                        int rounds, TrainingSets& sets, const RunFiles* reports,
-                                       std::int32_t iterations, WorkerPool& pool);
+                                       std::int32_t iterations, WorkerPool& pool, Peers& peers);
 
 }  // namespace punb

@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <string>
 
-#include "docfile/outfile.h"
 #include "docfile/runfiles.h"
+#include "finalem/final_stage.h"
+#include "peers/peers.h"
 
 namespace punb {
 
 // Closes the run log, reads it back and copies the probability lines of section `selected` to
 // the result file; returns the final report: the banner and that section's result block.
-std::string write_final_result(OutFile& log, const RunFiles& files, std::int64_t selected);
+std::string write_final_result(RunLog& log, const RunFiles& files, std::int64_t selected,
+                               Peers& peers);
 
 }  // namespace punb

@@ -12,18 +12,20 @@
 
 namespace punb {
 
-// The labelled test set, read and checked on the first test pass and kept, restricted to the
-// vocabulary (other words never count), for the passes that follow.
+// The labelled test set (this process's share of it), read and checked on the first test pass
+// and kept, restricted to the vocabulary (other words never count), for the passes that follow.
 class TestSet {
  public:
-  TestSet(std::string path, const VocabularyMask& mask) : path_(std::move(path)), mask_(mask) {}
+  TestSet(std::string path, const VocabularyMask& mask, Peers& peers)
+      : path_(std::move(path)), mask_(mask), peers_(peers) {}
 
   // Scores every test document and hands take(const ScoredTests&) the results in file order,
-  // a block of documents at a time.
+  // a block of documents at a time. A fault found on the first pass is raise_fault()'s, for the
+  // caller to raise when it has written what came before it.
   template <class Take>
   void score_all(const ScoreTable& table, WorkerPool& pool, Take&& take) {
     if (!loaded_) {
-      read_and_score_test_set(path_, mask_, table, pool, &docs_, take);
+      reading_ = read_and_score_test_set(path_, mask_, table, pool, peers_, &docs_, take);
       every_ = docs_.all();
       blocks_ = cut_into_blocks(docs_, every_, pool, kScoreBlockWords);
       scored_.resize(blocks_.size());
@@ -47,9 +49,16 @@ class TestSet {
     for (const ScoredTests& s : scored_) take(s);
   }
 
+  // Of the lines of this process's share, how many come before a fault of the first pass (all
+  // when there is none).
+  std::int64_t lines_before_fault() const { return reading_.lines; }
+  void raise_fault() const { reading_.raise(); }
+
  private:
   std::string path_;
   const VocabularyMask& mask_;
+  Peers& peers_;
+  SharedReading reading_;
   DocStore docs_;
   DocStore::Selection every_;
   std::vector<Block> blocks_;

@@ -5,6 +5,7 @@
 
 #include "docfile/outfile.h"
 #include "nb/score.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -25,6 +26,15 @@ struct EvaluationCounters {
     }
   }
 };
+
+// Every process's counts added up, in every process: whole numbers, exact in any order.
+inline void add_up(EvaluationCounters& c, Peers& peers) {
+  std::int64_t n[] = {
+      c.test_positives, c.test_negatives, static_cast<std::int64_t>(c.predicted_positives),
+      static_cast<std::int64_t>(c.true_positives), static_cast<std::int64_t>(c.true_negatives)};
+  peers.sum(n);
+  c = {n[0], n[1], static_cast<double>(n[2]), static_cast<double>(n[3]), static_cast<double>(n[4])};
+}
 
 // The four report lines, each ending in a line end. `recall` holds the no-positives line when
 // the test set has no positive document.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,6 +10,7 @@
 #include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -70,5 +72,31 @@ class CountShares {
 
 // Whole counts below this are exact as doubles, whatever the order of their sum.
 inline constexpr std::uint64_t kExactWholeSum = std::uint64_t{1} << 53;
+
+// Adds the whole counts that every process counted into its `table` from its own documents, so
+// that every process holds the sums of all. While `exact_in_any_order` (all the counts of the
+// table add up to less than 2^53) they are added as integers; otherwise the table is emptied and
+// the processes count again, one after another in document order, recount(lap) adding this
+// process's documents of that lap (the table's laps in order) onto the sums of those before.
+template <class Recount>
+void add_up_counts(Peers& peers, std::span<double> table, bool exact_in_any_order, int laps,
+                   Recount&& recount) {
+  if (peers.size() == 1) return;
+  if (exact_in_any_order) {
+    std::vector<std::int64_t> whole(table.begin(), table.end());
+    peers.sum(whole);
+    std::copy(whole.begin(), whole.end(), table.begin());
+    return;
+  }
+  std::fill(table.begin(), table.end(), 0.0);
+  add_in_process_order(peers, table, laps, recount);
+}
+
+// The sum of every process's `value`, for the sums of counts that decide whether whole counts
+// add up exactly in any order.
+inline std::uint64_t sum_over_peers(Peers& peers, std::uint64_t value) {
+  const auto capped = static_cast<std::int64_t>(std::min<std::uint64_t>(value, kExactWholeSum));
+  return static_cast<std::uint64_t>(peers.sum(capped));
+}
 
 }  // namespace punb

@@ -11,6 +11,7 @@
 #include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -33,16 +34,18 @@ struct alignas(64) ScoredTests {
 // Appends the probability line of every posterior to `lines`.
 void append_probability_lines(std::span<const Posteriors> post, std::string& lines);
 
-// Reads a document file with the pool and hands take(const ScoredTests&) every piece of it in
-// file order, scored. Each document's words that are in the vocabulary (no other word counts) are
-// kept, and appended to `keep` when one is given. Test lines lead with their label; other lines'
-// labels read as 0. A fault in a line still hands over every document before it; a failure to read
-// ends the run with `fail_message`.
+// Reads a document file (this process's share of it) with the pool and hands
+// take(const ScoredTests&) every piece of it in file order, scored. Each document's words that are
+// in the vocabulary (no other word counts) are kept, and appended to `keep` when one is given.
+// Test lines lead with their label; other lines' labels read as 0. A fault in a line still hands
+// over every document before it in the share; the fault the processes agree on is the caller's
+// to raise, after it has written what comes before it. A failure to open ends the run with
+// `fail_message`.
 template <class Take>
-void read_and_score(const std::string& path, const char* fail_message, bool test_lines,
-                    const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
-                    DocStore* keep, Take&& take) {
-  PieceReader in(path, fail_message);
+SharedReading read_and_score(const std::string& path, const char* fail_message, bool test_lines,
+                             const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
+                             Peers& peers, DocStore* keep, Take&& take) {
+  PieceReader in(path, fail_message, {peers.rank(), peers.size()});
   if (keep) keep->reserve_for_text(in.file_size());
   std::vector<ScoredTests> slots(pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
@@ -64,18 +67,19 @@ void read_and_score(const std::string& path, const char* fail_message, bool test
     append_probability_lines(s.post, s.lines);
     return outcome;
   };
-  parse_file(in, pool, parse, [&](std::size_t k, const PieceOutcome&) {
+  const ReadOutcome read = parse_file(in, pool, parse, [&](std::size_t k, const PieceOutcome&) {
     if (keep) keep->append(slots[k].docs);
     take(slots[k]);
   });
+  return agree_on_reading(read, in, peers);
 }
 
 // Reads and scores the test set.
 template <class Take>
-void read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
-                             const ScoreTable& table, WorkerPool& pool, DocStore* keep,
-                             Take&& take) {
-  read_and_score(path, kCannotReadTestSet, true, mask, table, pool, keep, take);
+SharedReading read_and_score_test_set(const std::string& path, const VocabularyMask& mask,
+                                      const ScoreTable& table, WorkerPool& pool, Peers& peers,
+                                      DocStore* keep, Take&& take) {
+  return read_and_score(path, kCannotReadTestSet, true, mask, table, pool, peers, keep, take);
 }
 
 }  // namespace punb

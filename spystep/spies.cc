@@ -5,8 +5,8 @@
 
 #include "docfile/copy_lines.h"
 #include "docfile/fatal.h"
-#include "docfile/outfile.h"
 #include "docfile/pieces.h"
+#include "docfile/shared_out.h"
 
 namespace punb {
 
@@ -33,17 +33,13 @@ std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spi
 }
 
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t positives, WorkerPool& pool) {
-  PieceReader in(positive_set, kCannotReadTrainingSet);
-  OutFile spy("spy", kWriteErrorNewFile);
-  OutFile rest("pos_withoutspy", kWriteErrorNewFile);
-  std::size_t next_spy = 0;
-  copy_document_lines(in, positives, pool, [&](std::int64_t line) -> OutFile& {
-    if (next_spy < spies.size() && spies[next_spy] == line) {
-      ++next_spy;
-      return spy;
-    }
-    return rest;
+                        std::int64_t first, std::int64_t lines, WorkerPool& pool, Peers& peers) {
+  PieceReader in(positive_set, kCannotReadTrainingSet, {peers.rank(), peers.size()});
+  SharedOutFile spy(peers, "spy", kWriteErrorNewFile);
+  SharedOutFile rest(peers, "pos_withoutspy", kWriteErrorNewFile);
+  SharedOutFile* const files[] = {&spy, &rest};
+  copy_shared_lines(in, lines, pool, peers, files, [&](std::int64_t line) -> std::size_t {
+    return is_spy(spies, first + line) ? 0 : 1;
   });
   spy.close();
   rest.close();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "docfile/workpool.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -32,9 +34,15 @@ std::int64_t spy_count(std::int64_t positives, double spy_fraction);
 // ones: a seeded shuffle of 0 .. N-1, whose first k entries are taken.
 std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spies);
 
-// Copies every positive-set line unchanged to "spy" or "pos_withoutspy", reading and writing
-// on the pool's threads.
+// True when the positive document `line` (0-based in the whole set) is one of `spies`.
+inline bool is_spy(const std::vector<std::uint32_t>& spies, std::int64_t line) {
+  return std::binary_search(spies.begin(), spies.end(), static_cast<std::uint32_t>(line));
+}
+
+// Copies every positive-set line of this process's share (`lines` of them, the first being line
+// `first` of the set) unchanged to "spy" or "pos_withoutspy", reading and writing on the pool's
+// threads.
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t positives, WorkerPool& pool);
+                        std::int64_t first, std::int64_t lines, WorkerPool& pool, Peers& peers);
 
 }  // namespace punb

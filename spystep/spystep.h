@@ -15,6 +15,7 @@
 #include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
+#include "peers/peers.h"
 
 namespace punb {
 
@@ -43,32 +44,36 @@ struct GatherRanges {
 // more threads, the gathering is split into ranges too.
 inline unsigned gather_ranges_for(unsigned threads) { return threads <= 3 ? 1 : threads / 2; }
 
-// What the spy step leaves for the final stage.
+// What the spy step leaves for the final stage. Each process holds its share of the positive and
+// unlabeled documents; the counts are of all of them.
 struct SpyStepResult {
-  std::int64_t positives = 0;  // N
-  std::int64_t spies = 0;      // k
-  std::int64_t unlabeled = 0;  // U
-  DocStore positive_docs;      // the whole positive set, in file order
-  DocStore unlabeled_docs;     // the whole unlabeled set, in file order
+  std::int64_t positives = 0;            // N
+  std::int64_t spies = 0;                // k
+  std::int64_t unlabeled = 0;            // U
+  DocStore positive_docs;                // this process's share of the positive set, in file order
+  DocStore unlabeled_docs;               // this process's share of the unlabeled set, in file order
+  std::uint64_t positive_count_sum = 0;  // the sum of every count of the positive set
+  std::uint64_t unlabeled_count_sum = 0;  // and of the unlabeled set
   DocStore::Selection every_positive;
   GatherRanges ranges;
   VocabularyMask mask;
   Vocabulary vocab;
-  // Per round: the unlabeled documents of its remaining-unlabeled file and of its
-  // reliable-negative file, each in unlabeled-set order.
+  // Per round: this process's unlabeled documents of its remaining-unlabeled file and of its
+  // reliable-negative file, each in unlabeled-set order, and how many there are of each in all.
   struct Split {
     double threshold = 0.0;  // the spy threshold it was split at
     DocStore::Selection remaining;
     DocStore::Selection reliable;
+    std::int64_t all_reliable = 0;
   };
   std::vector<Split> splits;
 };
 
-// Runs the spy step on the training sets. With `working_files`, the sets are files and their
-// lines are copied to "spy", "pos_withoutspy" and each round's reliable-negative and
-// remaining-unlabeled files.
+// Runs the spy step on the training sets, each process on its share. With `working_files`, the
+// sets are files and their lines are copied to "spy", "pos_withoutspy" and each round's
+// reliable-negative and remaining-unlabeled files.
 SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStepSettings& settings,
-                           WorkerPool& pool);
+                           WorkerPool& pool, Peers& peers);
 
 // Posterior-weighted word counts gathered over the documents of an expectation step, both
 // classes side by side (entries 0 .. L + 1).
@@ -96,6 +101,16 @@ struct WeightedCounts {
   }
 
   void clear() { std::fill(cells.begin(), cells.end(), std::array<double, 2>{0.0, 0.0}); }
+
+  // Both classes' cells, one after another, as the running sums processes pass on.
+  std::span<double> flat() { return {cells.data()->data(), 2 * cells.size()}; }
+
+  // Gathers the selected documents, post[j] for selection[j], in order, onto what the cells hold.
+  void gather_in_order(const DocStore& docs, const DocStore::Selection& selection,
+                       const std::vector<Posteriors>& post) {
+    for (std::size_t j = 0; j < selection.size(); ++j)
+      gather(docs.document_at(selection[j]), post[j]);
+  }
 
   // Scores the selected documents, post[j] for selection[j], and gathers them in that order.
   void score_and_gather(const DocStore& docs, const DocStore::Selection& selection,

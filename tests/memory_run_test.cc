@@ -76,7 +76,8 @@ TEST(MemoryRun, CountsPast2Pow53AddUpInDocumentOrder) {
         "positive");
     TrainingSets sets{std::move(positives), std::move(unlabeled)};
     WorkerPool pool(threads);
-    return format_model_file(naive_bayes_mode_run(0.1, sets, nullptr, pool));
+    SoloPeers alone;
+    return format_model_file(naive_bayes_mode_run(0.1, sets, nullptr, pool, alone));
   };
   EXPECT_EQ(run(3), run(1));
 }
@@ -102,9 +103,10 @@ TEST(MemoryRun, OptionsOnlyThePythonPackageGivesRunAlike) {
   for (const LiteralCase& c : cases) {
     auto run = [&](unsigned threads) {
       WorkerPool pool(threads);
+      SoloPeers alone;
       TrainingSets sets{in_blocks(dir.path("c.pos"), 7), in_blocks(dir.path("c.unlabel"), 7)};
       return positive_unlabeled_mode_run(c.threshold_rate, 0.1, c.spy_fraction, 1, sets, nullptr,
-                                         c.iterations, pool);
+                                         c.iterations, pool, alone);
     };
     const SavedModel one = run(1);
     EXPECT_EQ(one.sequence.size(), static_cast<std::size_t>(c.iterations) + 1) << c.name;

@@ -29,7 +29,7 @@ TEST(CopyLines, AFileShorterThanItsCountIsAnErrorNotARepeat) {
     OutFile out(dir.path("copy"), "can not write");
     PieceReader in(dir.path("f"), "can not read training set");
     try {
-      copy_document_lines(in, 3, pool, [&](std::int64_t) -> OutFile& { return out; });
+      copy_document_lines(in, 3, pool, [&](std::int64_t, std::string_view t) { out.write(t); });
       ADD_FAILURE() << "three lines copied from a file of two";
     } catch (const Fatal& e) {
       EXPECT_EQ(e.message(), "can not read training set");
@@ -66,8 +66,9 @@ TEST(CopyLines, EachLineToItsFileInOrder) {
         OutFile odd(dir.path("odd"), "can not write");
         OutFile rest(dir.path("rest"), "can not write");
         PieceReader in(dir.path("f"), "can not read training set");
-        copy_document_lines(in, lines, pool,
-                            [&](std::int64_t i) -> OutFile& { return i % 3 == 1 ? odd : rest; });
+        copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view t) {
+          (i % 3 == 1 ? odd : rest).write(t);
+        });
         odd.close();
         rest.close();
       }
@@ -135,7 +136,8 @@ std::string read_in_pieces(const std::string& path, unsigned threads, std::size_
   DocStore docs;
   try {
     PieceReader in(path, "can not read");
-    read_document_store(in, pool, docs, piece_bytes);
+    SoloPeers alone;
+    read_document_store(in, pool, alone, docs, piece_bytes);
   } catch (const Fatal& e) {
     return e.message() + " " + e.detail();
   }

@@ -317,10 +317,11 @@ std::unique_ptr<Fitted> fit(const py::array& indptr, const py::array& indices,
       punb::WorkerPool pool(thread_count(o.n_jobs));
       punb::TrainingSets sets{rows_labelled(x, p, i, d, labels, 1, "the rows of y = 1"),
                               rows_labelled(x, p, i, d, labels, 0, "the rows of y = 0")};
-      model = o.mode == "nb" ? punb::naive_bayes_mode_run(o.smoothing, sets, nullptr, pool)
-                             : punb::positive_unlabeled_mode_run(o.threshold_rate, o.smoothing,
-                                                                 o.spy_fraction, kSpyStepRounds,
-                                                                 sets, nullptr, o.iterations, pool);
+      punb::SoloPeers alone;
+      model = o.mode == "nb" ? punb::naive_bayes_mode_run(o.smoothing, sets, nullptr, pool, alone)
+                             : punb::positive_unlabeled_mode_run(
+                                   o.threshold_rate, o.smoothing, o.spy_fraction, kSpyStepRounds,
+                                   sets, nullptr, o.iterations, pool, alone);
     }
     model.punb_version = PUNB_VERSION;
     model.smoothing_weight = o.smoothing;

@@ -1,0 +1,78 @@
+#include "app/run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+
+#include "app/keep_model.h"
+#include "docfile/outfile.h"
+#include "docfile/together.h"
+#include "docfile/workpool.h"
+#include "finalem/purun.h"
+#include "nb/nbrun.h"
+
+namespace punb {
+
+namespace {
+
+// The spy step always runs one round.
+constexpr int kSpyStepRounds = 1;
+
+// More threads than this gain nothing over the 8 to 64 CPUs of the machines punb runs on, and a
+// mistyped count must not ask the system for millions of threads.
+constexpr unsigned kMaxThreads = 256;
+
+unsigned thread_count(const Options& o) {
+  if (o.threads == 0) return std::min(available_cpus(), kMaxThreads);
+  return std::min(static_cast<unsigned>(o.threads), kMaxThreads);
+}
+
+}  // namespace
+
+void run_mode(const Options& o, Peers& peers) {
+  // Read before the run, so that a vocabulary that does not parse costs no run.
+  std::optional<TextVocabulary> text;
+  if (o.model) text = text_vocabulary_beside(o.stem, peers.leads());
+  WorkerPool pool(thread_count(o));
+  TrainingSets sets{DocumentSet::file(o.files.positive), DocumentSet::file(o.files.unlabeled)};
+  SavedModel model =
+      o.mode == Mode::naive_bayes
+          ? naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool, peers)
+          : positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
+                                        kSpyStepRounds, sets, &o.files, o.iterations, pool, peers);
+  if (o.model) {
+    model.punb_version = PUNB_VERSION;
+    model.smoothing_weight = o.smoothing_weight;
+    model.spy_fraction = o.spy_fraction;
+    model.threshold_rate = o.threshold_rate;
+    model.iterations = o.iterations;
+    model.text = std::move(text);
+    on_leader(peers, [&] { write_model(*o.model, model); });
+  }
+}
+
+int report_usage_error(const UsageError& e, bool leads) {
+  std::fputs("parameter format error!\n", stdout);
+  std::fflush(stdout);
+  std::cerr << "punb: " << e.what() << "\n" << kUsageSynopsis;
+  if (leads) std::getchar();  // waits for a key on a console; end of input ends the wait
+  return kExitUsage;
+}
+
+int report_fatal(const std::string& message, const std::string& detail) {
+  std::fputs(message.c_str(), stdout);
+  std::fflush(stdout);
+  std::cerr << "\npunb: " << detail << "\n";
+  return kExitFatal;
+}
+
+std::string help_or_version(const std::vector<std::string>& args) {
+  // Alone, as the companions take them; anywhere else they are words the scan passes over.
+  if (args.size() != 1) return {};
+  if (args[0] == "--help") return kUsageSynopsis;
+  if (args[0] == "--version") return "punb " PUNB_VERSION "\n";
+  return {};
+}
+
+}  // namespace punb
