@@ -1,0 +1,179 @@
+// The many-process path of a run, with the processes as threads of this one (the in-process
+// stand-in of MPI): every output byte, the printed reports and the faults must be those of one
+// process, at every number of processes, and wherever in the inputs the shares are cut.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "app/run.h"
+#include "docfile/fatal.h"
+#include "peers/local_peers.h"
+#include "test_support.h"
+
+namespace punb {
+namespace {
+
+using test::TempDir;
+
+const char* const kOutputs[] = {"c.output",          "c.log",          "spy",    "pos_withoutspy",
+                                "truetrain1matrix0", "unlabelmatrix0", "m.model"};
+
+// What a run left: its standard output, its fault, and every file it may write.
+struct Outcome {
+  std::string out;
+  std::string fault;  // message, a tab, detail
+  std::vector<std::string> files;
+};
+
+// Runs punb's command line in `dir` on `processes` processes (threads standing in for them).
+Outcome run_in(const TempDir& dir, std::vector<std::string> args, int processes) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.root());
+  args.insert(args.end(), {"-f", "c", "--model", "m.model"});
+  Outcome o;
+  testing::internal::CaptureStdout();
+  std::vector<std::string> faults(static_cast<std::size_t>(processes));
+  LocalGroup group(processes);
+  const auto errors = group.run([&](Peers& peers) { run_mode(scan_options(args), peers); });
+  std::fflush(stdout);
+  o.out = testing::internal::GetCapturedStdout();
+  std::filesystem::current_path(before);
+  // Every process ends on the same fault, none because another ended.
+  for (std::size_t r = 0; r < errors.size(); ++r) {
+    if (!errors[r]) continue;
+    try {
+      std::rethrow_exception(errors[r]);
+    } catch (const Fatal& f) {
+      faults[r] = f.message() + "\t" + f.detail();
+    } catch (const std::exception& e) {
+      faults[r] = std::string("other: ") + e.what();
+    }
+  }
+  for (const std::string& f : faults) EXPECT_EQ(f, faults[0]) << "every process, one fault";
+  o.fault = faults[0];
+  for (const char* f : kOutputs) o.files.push_back(dir.exists(f) ? dir.read(f) : "<absent>");
+  return o;
+}
+
+void expect_same(const Outcome& one, const Outcome& many, int processes) {
+  SCOPED_TRACE(std::to_string(processes) + " processes");
+  EXPECT_EQ(many.out, one.out);
+  EXPECT_EQ(many.fault, one.fault);
+  for (std::size_t f = 0; f < one.files.size(); ++f) {
+    EXPECT_TRUE(many.files[f] == one.files[f]) << kOutputs[f] << " differs";
+  }
+}
+
+using Make = std::function<void(const TempDir&)>;
+
+// Runs the case alone and on 2, 3 and 4 processes, each in a fresh copy of its inputs.
+void expect_same_at_every_count(const Make& make, const std::vector<std::string>& args,
+                                const char* threads = "1") {
+  std::vector<std::string> with_threads = args;
+  with_threads.insert(with_threads.end(), {"-j", threads});
+  TempDir alone;
+  make(alone);
+  const Outcome one = run_in(alone, with_threads, 1);
+  for (int processes : {2, 3, 4}) {
+    TempDir dir;
+    make(dir);
+    expect_same(one, run_in(dir, with_threads, processes), processes);
+  }
+}
+
+struct Corpus {
+  const char* name;
+  const char* options;
+};
+
+const Corpus kCorpora[] = {
+    {"plain", "--pos 120 --unlabel 500 --test 90 --vocab 900 --words 14 --overlap 0.9 --seed 2"},
+    {"odd_lines", "--pos 70 --unlabel 260 --test 60 --vocab 500 --words 9 --odd 0.3 --seed 7"},
+};
+
+const std::vector<std::string> kRuns[] = {
+    {"-nb"},
+    {"-kov"},
+    {"-kov", "-s", "0.3", "-rt", "0.25", "-i", "3", "-l", "0.5"},
+};
+
+class GroupRun : public ::testing::TestWithParam<Corpus> {};
+
+TEST_P(GroupRun, SameBytesAsOneProcess) {
+  for (const auto& args : kRuns) {
+    SCOPED_TRACE(args.size() > 1 ? "kov with options" : args[0]);
+    expect_same_at_every_count(
+        [&](const TempDir& d) { test::generate_corpus(d, "c", GetParam().options); }, args);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpora, GroupRun, ::testing::ValuesIn(kCorpora),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two threads in each process, and more processes than some files have lines.
+TEST(GroupRun, ThreadsInEachProcessAndTinyFiles) {
+  auto make = [](const TempDir& d) {
+    d.write("c.pos", "1:2 2:1\n3:1\n1:1 4:2\n");
+    d.write("c.unlabel", "2:3\n5:1 1:1\n");
+    d.write("c.test", "1 1:1\n-1 5:2\n");
+  };
+  expect_same_at_every_count(make, {"-kov", "-s", "0.4", "-i", "2"}, "2");
+  expect_same_at_every_count(make, {"-nb"}, "2");
+}
+
+// A fault in the first or the last process's share, or in several: every process ends on the
+// first one in file order, with its line number counted through all shares, and the files hold
+// what one process would have written up to it.
+TEST(GroupRun, FirstFaultInFileOrderWhereverTheSharesAreCut) {
+  const std::string good_unlabeled = [] {
+    std::string t;
+    for (int i = 0; i < 40; ++i)
+      t += std::to_string(1 + i % 7) + ":" + std::to_string(1 + i % 3) + "\n";
+    return t;
+  }();
+  struct Fault {
+    const char* file;
+    int line;  // 0-based line replaced by a bad one
+    const char* bad;
+  };
+  const std::vector<std::vector<Fault>> cases = {
+      {{"c.unlabel", 1, "5:1 600000:2"}},
+      {{"c.unlabel", 38, "1:-4"}},
+      {{"c.unlabel", 12, "3:1 -7:2"}, {"c.unlabel", 33, "1:-4"}},
+      {{"c.pos", 0, "4:99999999999"}},
+      {{"c.test", 9, "2 1:1"}},
+      {{"c.test", 1, "0 1:1"}},
+  };
+  for (const char* mode : {"-nb", "-kov"}) {
+    for (const auto& faults : cases) {
+      SCOPED_TRACE(std::string(mode) + " " + faults[0].file + ":" + std::to_string(faults[0].line));
+      auto make = [&](const TempDir& d) {
+        std::string pos;
+        std::string test;
+        for (int i = 0; i < 12; ++i) pos += std::to_string(1 + i % 5) + ":2 6:1\n";
+        for (int i = 0; i < 10; ++i)
+          test += (i % 2 ? "1 " : "-1 ") + std::to_string(1 + i % 6) + ":1\n";
+        std::map<std::string, std::string> text = {
+            {"c.pos", pos}, {"c.unlabel", good_unlabeled}, {"c.test", test}};
+        for (const Fault& f : faults) {
+          std::string& t = text[f.file];
+          std::size_t at = 0;
+          for (int k = 0; k < f.line; ++k) at = t.find('\n', at) + 1;
+          t.replace(at, t.find('\n', at) - at, f.bad);
+        }
+        for (const auto& [name, content] : text) d.write(name, content);
+      };
+      expect_same_at_every_count(make, {mode});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace punb
