@@ -36,11 +36,11 @@ void run_mode(const Options& o, Peers& peers) {
   if (o.model) text = text_vocabulary_beside(o.stem, peers.leads());
   WorkerPool pool(thread_count(o));
   TrainingSets sets{DocumentSet::file(o.files.positive), DocumentSet::file(o.files.unlabeled)};
-  SavedModel model =
-      o.mode == Mode::naive_bayes
-          ? naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool, peers)
-          : positive_unlabeled_mode_run(o.threshold_rate, o.smoothing_weight, o.spy_fraction,
-                                        kSpyStepRounds, sets, &o.files, o.iterations, pool, peers);
+  SavedModel model = o.mode == Mode::naive_bayes
+                         ? naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool, peers)
+                         : positive_unlabeled_mode_run(
+                               o.threshold_rate, o.smoothing_weight, o.spy_fraction, kSpyStepRounds,
+                               sets, &o.files, o.model.has_value(), o.iterations, pool, peers);
   if (o.model) {
     model.punb_version = PUNB_VERSION;
     model.smoothing_weight = o.smoothing_weight;

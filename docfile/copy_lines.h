@@ -22,9 +22,10 @@ namespace punb {
 // overlap. A write failure comes before a read failure of later text, as in a front-to-back copy.
 template <class Write>
 void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Write&& write) {
-  // Two tasks at a time whatever the threads: windows of a few pieces are enough.
+  // Two tasks at a time whatever the threads: windows of a few pieces are enough, and small ones
+  // keep the memory of a copy small beside the documents a process holds.
   constexpr std::size_t window = 4;
-  constexpr std::size_t bytes = kPieceBytes;
+  constexpr std::size_t bytes = kPieceBytes / 4;
   std::int64_t copied = 0;
   auto write_window = [&](int bank, std::size_t n) {
     for (std::size_t k = 0; k < n && copied < lines; ++k) {
@@ -80,16 +81,16 @@ void copy_shared_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Pe
   });
   std::vector<std::int64_t> at(files.size());
   for (std::size_t f = 0; f < files.size(); ++f) at[f] = files[f]->take_room(bytes[f]);
-  // Each file's lines gathered into runs of about a megabyte before they are written.
-  constexpr std::size_t kRun = std::size_t{1} << 20;
+  // Each file's lines gathered into runs of about 256 kB before they are written.
+  constexpr std::size_t kRun = std::size_t{1} << 18;
   std::vector<std::string> runs(files.size());
   auto flush = [&](std::size_t f) {
     files[f]->write_at(at[f], runs[f]);
     at[f] += static_cast<std::int64_t>(runs[f].size());
     runs[f].clear();
   };
-  PieceReader again(in.path(), in.fail_message(), {peers.rank(), peers.size()});
-  copy_document_lines(again, lines, pool, [&](std::int64_t i, std::string_view text) {
+  in.rewind();
+  copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
     const std::size_t f = destination(i);
     runs[f].append(text);
     if (runs[f].size() >= kRun) flush(f);

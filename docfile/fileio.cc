@@ -51,8 +51,15 @@ std::int64_t InputFile::line_start_from(std::int64_t at) {
 
 void InputFile::keep_part(std::int64_t begin, std::int64_t end) {
   if (fseeko(file_.get(), begin, SEEK_SET) != 0) fail();
+  begin_ = begin;
   left_ = end - begin;
   size_ = left_;
+}
+
+void InputFile::rewind() {
+  errno = 0;
+  if (fseeko(file_.get(), begin_, SEEK_SET) != 0) fail();
+  if (left_ >= 0) left_ = size_;
 }
 
 void InputFile::fail() const {

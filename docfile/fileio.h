@@ -54,6 +54,8 @@ class InputFile {
   std::int64_t line_start_from(std::int64_t at);
   // From now on reads bytes `begin` to `end` only.
   void keep_part(std::int64_t begin, std::int64_t end);
+  // Reads the file (or the kept part) again from its start.
+  void rewind();
 
   const std::string& path() const { return path_; }
   const char* fail_message() const { return fail_message_; }
@@ -66,6 +68,7 @@ class InputFile {
   const char* fail_message_;
   FileHandle file_;
   std::int64_t size_ = -1;
+  std::int64_t begin_ = 0;  // where the kept part starts
   std::int64_t left_ = -1;  // bytes of the kept part still to read; -1: to the end of the file
 };
 

@@ -1,5 +1,7 @@
 #include "docfile/large_pages.h"
 
+#include <malloc.h>
+
 #include <cstdint>
 
 namespace punb {
@@ -9,6 +11,12 @@ void ask_for_large_pages(void* begin, std::size_t bytes) {
   const std::uintptr_t start = (first + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t end = (first + bytes) & ~(kHugePage - 1);
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+void keep_heap_lean() {
+  constexpr int kBound = 128 << 10;
+  mallopt(M_MMAP_THRESHOLD, kBound);
+  mallopt(M_TRIM_THRESHOLD, kBound);
 }
 
 }  // namespace punb

@@ -13,6 +13,11 @@ namespace punb {
 // refusal leaves small pages, which hold the same bytes.
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
+// Has blocks of 128 kB and more mapped on their own and given back when freed, and the heap
+// trimmed: glibc otherwise raises that bound after the first such block is freed, and then keeps
+// the freed megabytes of one pass for the next, which a process's peak memory feels.
+void keep_heap_lean();
+
 // Asks for huge pages for the 2 MB pages that lie wholly in [begin, begin + bytes).
 void ask_for_large_pages(void* begin, std::size_t bytes);
 

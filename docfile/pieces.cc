@@ -40,6 +40,12 @@ PieceReader::PieceReader(std::string path, const char* fail_message, FileShare s
   carried_ = read_more(carry_, 0);  // a directory or an unreadable file fails here
 }
 
+void PieceReader::rewind() {
+  file_.rewind();
+  eof_ = false;
+  carried_ = read_more(carry_, 0);
+}
+
 // Appends what the file still holds to `into` after its first `used` bytes, up to its size less
 // the slack; returns the new count of bytes held.
 std::size_t PieceReader::read_more(ByteBuffer& into, std::size_t used) {

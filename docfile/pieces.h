@@ -45,6 +45,9 @@ class PieceReader {
   std::size_t read_window(int bank, std::size_t count, std::size_t bytes);
   Piece piece(int bank, std::size_t k) { return {pieces_[bank][k].data(), sizes_[bank][k]}; }
 
+  // Reads the file (or this process's share) again from its start.
+  void rewind();
+
   const std::string& path() const { return file_.path(); }
   const char* fail_message() const { return file_.fail_message(); }
   std::int64_t file_size() const { return file_.size(); }

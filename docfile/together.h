@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "docfile/fatal.h"
@@ -15,20 +16,19 @@ void on_leader(Peers& peers, Step&& step) {
     step();
     return;
   }
-  std::string failed;
+  std::int64_t failed = 0;
   std::string message;
   std::string detail;
   if (peers.leads()) {
     try {
       step();
     } catch (const Fatal& f) {
-      failed = "1";
+      failed = 1;
       message = f.message();
       detail = f.detail();
     }
   }
-  peers.share(failed, 0);
-  if (failed.empty()) return;
+  if (peers.max(failed) == 0) return;
   peers.share(message, 0);
   peers.share(detail, 0);
   throw Fatal(message, detail);

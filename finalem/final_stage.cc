@@ -177,8 +177,8 @@ void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& 
 }
 
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet* test, RunLog* log, WorkerPool& pool,
-                            Peers& peers) {
+                            std::int32_t iterations, TestSet* test, RunLog* log, bool keep_model,
+                            WorkerPool& pool, Peers& peers) {
   auto test_and_report = [&](const ScoreTable& table, std::string_view header) {
     if (!test || !log) return;
     std::string console = "\n";  // an append: g++ 12 misreads "\n" + header as an overlapping copy
@@ -195,13 +195,14 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
                       std::to_string(round) + ", so the negative class would be empty");
     }
     ClassifierSelection selection;
-    const SecondStage stage = build_second_stage_model(spy, split, lambda, pool, peers);
-    Model model = stage.model;
+    SecondStage stage = build_second_stage_model(spy, split, lambda, pool, peers);
+    Model model = std::move(stage.model);
     ScoreTable table(model, spy.mask, spy.vocab, &pool);
     // The final result is read from the run log by section number, and round 0's sections come
     // first: the model kept is round 0's classifier of the selected number. The models are kept
     // only until the selection is known.
     const bool keep = round == 0;
+    const bool keep_models = keep && keep_model;
     auto record = [&](const Model& current) {
       const double miss_rate = positive_miss_rate(spy, table, pool, peers, post[0]);
       selection.record(current.priors.pos, miss_rate);
@@ -209,18 +210,18 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
     };
     record(model);
     test_and_report(table, kFirstClassifierHeader);
-    if (keep) choice.model = model;  // the first classifier, unless an iteration is selected
+    if (keep_models) choice.model = model;  // the first classifier, unless an iteration is selected
     Model previous;
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
-      if (keep && !selection.selected()) previous = model;
+      if (keep_models && !selection.selected()) previous = model;
       em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, peers,
                    post);
       table.rebuild(model, spy.mask, spy.vocab, &pool);
       const bool chose_before = selection.selected().has_value();
       record(model);
       // Entry t decides for entry t - 1 at the earliest: the one before this iteration.
-      if (keep && !chose_before && selection.selected()) choice.model = std::move(previous);
+      if (keep_models && !chose_before && selection.selected()) choice.model = std::move(previous);
       test_and_report(table, iteration_header(t));
     }
     if (selection.selected()) choice.selected = *selection.selected();

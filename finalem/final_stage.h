@@ -56,9 +56,11 @@ struct FinalChoice {
 };
 
 // Runs the final stage of every round (second-stage model, the EM iterations) and returns what it
-// selected. With a test set and a run log, every classifier is tested into the log and reported.
+// selected, with the selected model only when `keep_model` (a copy or two of the model is kept
+// until the selection is known). With a test set and a run log, every classifier is tested into
+// the log and reported.
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
-                            std::int32_t iterations, TestSet* test, RunLog* log, WorkerPool& pool,
-                            Peers& peers);
+                            std::int32_t iterations, TestSet* test, RunLog* log, bool keep_model,
+                            WorkerPool& pool, Peers& peers);
 
 }  // namespace punb

@@ -14,7 +14,8 @@ namespace punb {
 
 SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, double spy_fraction,
                                        int rounds, TrainingSets& sets, const RunFiles* reports,
-                                       std::int32_t iterations, WorkerPool& pool, Peers& peers) {
+                                       bool keep_model, std::int32_t iterations, WorkerPool& pool,
+                                       Peers& peers) {
   // Created first, so that a run stopped by a later fault still leaves its (empty) log.
   std::optional<SharedOutFile> log_file;
   std::optional<RunLog> log;
@@ -22,16 +23,21 @@ SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, dou
     log_file.emplace(peers, reports->log, kCannotReadTrainingSet, kWriteErrorNewFile);
     log.emplace(*log_file);
   }
-  const SpyStepResult spy = run_spy_step(
-      sets, reports != nullptr, {threshold_rate, lambda, spy_fraction, rounds}, pool, peers);
+  SpyStepResult spy = run_spy_step(sets, reports != nullptr,
+                                   {threshold_rate, lambda, spy_fraction, rounds}, pool, peers);
   std::optional<TestSet> test;
   if (reports) test.emplace(reports->test, spy.mask, peers);
-  const FinalChoice choice = run_final_stage(
-      spy, rounds, lambda, iterations, test ? &*test : nullptr, log ? &*log : nullptr, pool, peers);
+  const FinalChoice choice =
+      run_final_stage(spy, rounds, lambda, iterations, test ? &*test : nullptr,
+                      log ? &*log : nullptr, keep_model, pool, peers);
   if (reports) {
     const std::string report = write_final_result(*log, *reports, choice.selected, peers);
     if (peers.leads()) print(report);
   }
+  // The documents are not needed any more: their memory goes before the model is kept.
+  test.reset();
+  spy.positive_docs = DocStore();
+  spy.unlabeled_docs = DocStore();
 
   SavedModel saved;
   saved.mode = RunMode::positive_unlabeled;
@@ -42,7 +48,7 @@ SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, dou
   saved.reliable_negatives = spy.splits.front().all_reliable;
   saved.spy_threshold = spy.splits.front().threshold;
   saved.sequence = choice.sequence;
-  keep_words(choice.model, spy.mask, spy.vocab, saved);
+  if (keep_model) keep_words(choice.model, spy.mask, spy.vocab, saved);
   return saved;
 }
 

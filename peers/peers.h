@@ -36,8 +36,8 @@ class Peers {
 
   // Running sums: receive_running overwrites `running` with what the process before passed on
   // (the last process's, for the first one), pass_running hands them to the next (the first, from
-  // the last). Calls match in order between neighbours; pass_running never waits for the
-  // receiver.
+  // the last). Calls match in order between neighbours. pass_running never waits for the
+  // receiver: what it passes on must stay as it is until this process's next call.
   virtual void receive_running(std::span<double> running) = 0;
   virtual void pass_running(std::span<const double> running) = 0;
 

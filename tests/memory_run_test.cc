@@ -106,7 +106,7 @@ TEST(MemoryRun, OptionsOnlyThePythonPackageGivesRunAlike) {
       SoloPeers alone;
       TrainingSets sets{in_blocks(dir.path("c.pos"), 7), in_blocks(dir.path("c.unlabel"), 7)};
       return positive_unlabeled_mode_run(c.threshold_rate, 0.1, c.spy_fraction, 1, sets, nullptr,
-                                         c.iterations, pool, alone);
+                                         true, c.iterations, pool, alone);
     };
     const SavedModel one = run(1);
     EXPECT_EQ(one.sequence.size(), static_cast<std::size_t>(c.iterations) + 1) << c.name;

@@ -321,7 +321,7 @@ std::unique_ptr<Fitted> fit(const py::array& indptr, const py::array& indices,
       model = o.mode == "nb" ? punb::naive_bayes_mode_run(o.smoothing, sets, nullptr, pool, alone)
                              : punb::positive_unlabeled_mode_run(
                                    o.threshold_rate, o.smoothing, o.spy_fraction, kSpyStepRounds,
-                                   sets, nullptr, o.iterations, pool, alone);
+                                   sets, nullptr, true, o.iterations, pool, alone);
     }
     model.punb_version = PUNB_VERSION;
     model.smoothing_weight = o.smoothing;

@@ -1,0 +1,125 @@
+#include "mpi/mpi_peers.h"
+
+#include <climits>
+#include <stdexcept>
+
+namespace punb::mpi {
+
+namespace {
+
+constexpr int kRunningTag = 1;
+
+// MPI counts are ints: larger messages go in parts.
+constexpr std::size_t kMaxCount = std::size_t{1} << 30;
+
+void check(int status, const char* what) {
+  if (status != MPI_SUCCESS) throw std::runtime_error(std::string("MPI: ") + what + " failed");
+}
+
+int count_of(std::size_t n) {
+  if (n > kMaxCount) throw std::length_error("MPI: a message of more than 2^30 values");
+  return static_cast<int>(n);
+}
+
+}  // namespace
+
+MpiPeers::MpiPeers(MPI_Comm comm) : comm_(comm) {
+  MPI_Comm_rank(comm_, &rank_);
+  MPI_Comm_size(comm_, &size_);
+}
+
+MpiPeers::~MpiPeers() { finish_sends(); }
+
+void MpiPeers::reduce(std::span<std::int64_t> values, MPI_Op op) {
+  finish_sends();
+  for (std::size_t at = 0; at < values.size(); at += kMaxCount) {
+    const std::size_t n = std::min(kMaxCount, values.size() - at);
+    check(MPI_Allreduce(MPI_IN_PLACE, values.data() + at, count_of(n), MPI_INT64_T, op, comm_),
+          "a reduction");
+  }
+}
+
+void MpiPeers::sum(std::span<std::int64_t> values) { reduce(values, MPI_SUM); }
+void MpiPeers::min(std::span<std::int64_t> values) { reduce(values, MPI_MIN); }
+void MpiPeers::max(std::span<std::int64_t> values) { reduce(values, MPI_MAX); }
+
+std::int64_t MpiPeers::sum_before(std::int64_t value) {
+  finish_sends();
+  std::int64_t before = 0;
+  check(MPI_Exscan(&value, &before, 1, MPI_INT64_T, MPI_SUM, comm_), "a prefix sum");
+  return rank_ == 0 ? 0 : before;  // the first process's result is undefined
+}
+
+void MpiPeers::any(std::span<std::uint8_t> flags) {
+  finish_sends();
+  for (std::uint8_t& f : flags) f = f != 0;
+  for (std::size_t at = 0; at < flags.size(); at += kMaxCount) {
+    const std::size_t n = std::min(kMaxCount, flags.size() - at);
+    check(MPI_Allreduce(MPI_IN_PLACE, flags.data() + at, count_of(n), MPI_UINT8_T, MPI_MAX, comm_),
+          "a reduction");
+  }
+}
+
+void MpiPeers::receive_running(std::span<double> running) {
+  finish_sends();
+  const int from = (rank_ + size_ - 1) % size_;
+  check(MPI_Recv(running.data(), count_of(running.size()), MPI_DOUBLE, from, kRunningTag, comm_,
+                 MPI_STATUS_IGNORE),
+        "a receive");
+}
+
+void MpiPeers::pass_running(std::span<const double> running) {
+  const int to = (rank_ + 1) % size_;
+  MPI_Request request;
+  check(MPI_Isend(running.data(), count_of(running.size()), MPI_DOUBLE, to, kRunningTag, comm_,
+                  &request),
+        "a send");
+  sends_.push_back(request);
+}
+
+void MpiPeers::finish_sends() {
+  if (sends_.empty()) return;
+  check(MPI_Waitall(static_cast<int>(sends_.size()), sends_.data(), MPI_STATUSES_IGNORE), "a send");
+  sends_.clear();
+}
+
+void MpiPeers::share(std::span<double> values, int from) {
+  finish_sends();
+  for (std::size_t at = 0; at < values.size(); at += kMaxCount) {
+    const std::size_t n = std::min(kMaxCount, values.size() - at);
+    check(MPI_Bcast(values.data() + at, count_of(n), MPI_DOUBLE, from, comm_), "a broadcast");
+  }
+}
+
+void MpiPeers::share(std::string& text, int from) {
+  finish_sends();
+  std::int64_t n = static_cast<std::int64_t>(text.size());
+  check(MPI_Bcast(&n, 1, MPI_INT64_T, from, comm_), "a broadcast");
+  text.resize(static_cast<std::size_t>(n));
+  check(MPI_Bcast(text.data(), count_of(text.size()), MPI_CHAR, from, comm_), "a broadcast");
+}
+
+std::vector<double> MpiPeers::gather(std::span<const double> values) {
+  finish_sends();
+  const int mine = count_of(values.size());
+  std::vector<int> counts(static_cast<std::size_t>(size_));
+  check(MPI_Allgather(&mine, 1, MPI_INT, counts.data(), 1, MPI_INT, comm_), "a gather");
+  std::vector<int> at(counts.size());
+  std::size_t total = 0;
+  for (std::size_t r = 0; r < counts.size(); ++r) {
+    at[r] = count_of(total);
+    total += static_cast<std::size_t>(counts[r]);
+  }
+  std::vector<double> all(total);
+  check(MPI_Allgatherv(values.data(), mine, MPI_DOUBLE, all.data(), counts.data(), at.data(),
+                       MPI_DOUBLE, comm_),
+        "a gather");
+  return all;
+}
+
+void MpiPeers::wait_for_all() {
+  finish_sends();
+  check(MPI_Barrier(comm_), "a barrier");
+}
+
+}  // namespace punb::mpi
