@@ -34,6 +34,12 @@ class DocStore {
     ask_for_large_pages(words_.data(), words_.capacity() * sizeof(std::uint32_t));
   }
 
+  // The store is filled: the unused part of the large page its last words are on costs no
+  // memory from now on (more documents may still be added).
+  void settle() {
+    release_unused_tail(words_.data() + words_.size(), words_.data() + words_.capacity());
+  }
+
   void begin_document() {
     header_ = words_.size();
     starts_.push_back(header_);

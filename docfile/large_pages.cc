@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace punb {
@@ -11,6 +12,15 @@ void ask_for_large_pages(void* begin, std::size_t bytes) {
   const std::uintptr_t start = (first + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t end = (first + bytes) & ~(kHugePage - 1);
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+void release_unused_tail(const void* used_end, const void* end) {
+  constexpr std::uintptr_t kPage = 4096;
+  const auto from = (reinterpret_cast<std::uintptr_t>(used_end) + kPage - 1) & ~(kPage - 1);
+  const std::uintptr_t huge_end = (from + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t to =
+      std::min(huge_end, reinterpret_cast<std::uintptr_t>(end) & ~(kPage - 1));
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
 void keep_heap_lean() {

@@ -21,6 +21,10 @@ void keep_heap_lean();
 // Asks for huge pages for the 2 MB pages that lie wholly in [begin, begin + bytes).
 void ask_for_large_pages(void* begin, std::size_t bytes);
 
+// Gives back the unused part of the huge page that holds `used_end`, up to `end` at most, in a
+// block that was filled front to back up to `used_end`: a partly filled huge page costs 2 MB.
+void release_unused_tail(const void* used_end, const void* end);
+
 // An allocator for the large arrays that passes read at random or fill front to back (score
 // tables, gathered counts, word tables): blocks of a megabyte and more are mappings of whole
 // huge pages, so that a lookup rarely misses the address cache and a fill takes one fault per
@@ -42,7 +46,12 @@ struct HugePageAllocator {
     if (!large(n)) return static_cast<T*>(::operator new(n * sizeof(T)));
     void* p = mmap(nullptr, mapped(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, mapped(n), MADV_HUGEPAGE);
+    // Huge pages for the whole ones; the last, partly used, in small pages, so that the unused
+    // part of it costs no memory.
+    const std::size_t whole = n * sizeof(T) / kHugePage * kHugePage;
+    if (whole > 0) madvise(p, whole, MADV_HUGEPAGE);
+    if (whole < mapped(n))
+      madvise(static_cast<char*>(p) + whole, mapped(n) - whole, MADV_NOHUGEPAGE);
     return static_cast<T*>(p);
   }
   void deallocate(T* p, std::size_t n) noexcept {

@@ -157,6 +157,7 @@ SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peer
       piece_bytes);
   SharedReading shared = agree_on_reading(read, in, peers);
   shared.raise();
+  docs.settle();
   return shared;
 }
 

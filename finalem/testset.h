@@ -26,6 +26,7 @@ class TestSet {
   void score_all(const ScoreTable& table, WorkerPool& pool, Take&& take) {
     if (!loaded_) {
       reading_ = read_and_score_test_set(path_, mask_, table, pool, peers_, &docs_, take);
+      docs_.settle();
       every_ = docs_.all();
       blocks_ = cut_into_blocks(docs_, every_, pool, kScoreBlockWords);
       scored_.resize(blocks_.size());

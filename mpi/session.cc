@@ -43,6 +43,7 @@ Session::~Session() {
 
 int Session::finish(int status) {
   if (!started_) return status;
+  const bool leads = peers_->leads();
   peers_.reset();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -50,7 +51,7 @@ int Session::finish(int status) {
   MPI_Comm_free(&run_comm_);
   MPI_Finalize();
   started_ = false;
-  return status;
+  return leads ? status : 0;
 }
 
 int Session::end_on_fault(const std::string& message, const std::string& detail,
@@ -64,10 +65,7 @@ int Session::end_on_fault(const std::string& message, const std::string& detail,
     MPI_Test(&all_here, &done, MPI_STATUS_IGNORE);
     if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  if (done) {
-    const int status = peers_->leads() ? report(message, detail) : 1;
-    return finish(status);
-  }
+  if (done) return finish(peers_->leads() ? report(message, detail) : 1);
   report(message, detail);
   std::fflush(stdout);
   MPI_Abort(MPI_COMM_WORLD, 1);

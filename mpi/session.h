@@ -20,8 +20,9 @@ class Session {
 
   Peers& peers() { return *peers_; }
 
-  // Ends the program with `status` in every process: MPI is finished first, so that the launcher
-  // sees all processes end.
+  // Ends the program with `status`: MPI is finished first, so that the launcher sees all processes
+  // end. The job's status is the leading process's: the others end with 0 whatever happened, as a
+  // launcher that sees a process fail may end the others before the leading one's report is out.
   int finish(int status);
 
   // A fault ended the run in this process. When every process ended on it (they agreed on it, or
