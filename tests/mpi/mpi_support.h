@@ -22,8 +22,12 @@ inline std::vector<std::string> launcher(int processes) {
            version.find("OpenRTE") != std::string::npos;
   }();
   std::vector<std::string> command = {MPIRUN, "-n", std::to_string(processes)};
-  // One machine: shared memory between the processes, and no time spent looking for networks.
-  if (open_mpi) command.insert(command.end(), {"--oversubscribe", "--mca", "mtl", "^ofi"});
+  // One machine: no time spent looking for networks, nor waiting to end the processes of a job
+  // that failed.
+  if (open_mpi) {
+    command.insert(command.end(), {"--oversubscribe", "--mca", "mtl", "^ofi", "--mca",
+                                   "odls_base_sigkill_timeout", "0"});
+  }
   return command;
 }
 
