@@ -117,6 +117,36 @@ std::vector<double> MpiPeers::gather(std::span<const double> values) {
   return all;
 }
 
+std::vector<std::string> MpiPeers::exchange(std::vector<std::string> to_each) {
+  finish_sends();
+  std::vector<int> sizes(static_cast<std::size_t>(size_));
+  std::vector<int> send_at(sizes.size());
+  std::string out;
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    sizes[r] = count_of(to_each[r].size());
+    send_at[r] = count_of(out.size());
+    out += to_each[r];
+  }
+  std::vector<int> incoming(sizes.size());
+  check(MPI_Alltoall(sizes.data(), 1, MPI_INT, incoming.data(), 1, MPI_INT, comm_), "an exchange");
+  std::vector<int> receive_at(sizes.size());
+  std::size_t total = 0;
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    receive_at[r] = count_of(total);
+    total += static_cast<std::size_t>(incoming[r]);
+  }
+  std::string in(total, '\0');
+  check(MPI_Alltoallv(out.data(), sizes.data(), send_at.data(), MPI_CHAR, in.data(),
+                      incoming.data(), receive_at.data(), MPI_CHAR, comm_),
+        "an exchange");
+  std::vector<std::string> from_each(sizes.size());
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    from_each[r] =
+        in.substr(static_cast<std::size_t>(receive_at[r]), static_cast<std::size_t>(incoming[r]));
+  }
+  return from_each;
+}
+
 void MpiPeers::wait_for_all() {
   finish_sends();
   check(MPI_Barrier(comm_), "a barrier");

@@ -29,6 +29,7 @@ class MpiPeers final : public Peers {
   void share(std::span<double> values, int from) override;
   void share(std::string& text, int from) override;
   std::vector<double> gather(std::span<const double> values) override;
+  std::vector<std::string> exchange(std::vector<std::string> to_each) override;
   void wait_for_all() override;
 
  private:

@@ -77,6 +77,15 @@ class LocalGroup::Member final : public Peers {
     }
     return out;
   }
+  std::vector<std::string> exchange(std::vector<std::string> to_each) override {
+    for (int r = 0; r < size(); ++r) {
+      group_.send(rank_, r, std::move(to_each[static_cast<std::size_t>(r)]));
+    }
+    std::vector<std::string> from_each(static_cast<std::size_t>(size()));
+    for (int r = 0; r < size(); ++r)
+      from_each[static_cast<std::size_t>(r)] = group_.receive(r, rank_);
+    return from_each;
+  }
   void wait_for_all() override { group_.exchange(rank_, {}); }
 
  private:

@@ -46,6 +46,9 @@ class Peers {
   virtual void share(std::string& text, int from) = 0;
   // Every process's values, one after another in process order.
   virtual std::vector<double> gather(std::span<const double> values) = 0;
+  // Each process hands in a text for every process (to_each[r] for process r) and gets what each
+  // process handed in for it, in process order.
+  virtual std::vector<std::string> exchange(std::vector<std::string> to_each) = 0;
   virtual void wait_for_all() = 0;
 
   // Conveniences over the calls above.
@@ -72,7 +75,9 @@ class SoloPeers final : public Peers {
   void min(std::span<std::int64_t>) override {}
   void max(std::span<std::int64_t>) override {}
   std::int64_t sum_before(std::int64_t) override { return 0; }
-  void any(std::span<std::uint8_t>) override {}
+  void any(std::span<std::uint8_t> flags) override {
+    for (std::uint8_t& f : flags) f = f != 0;
+  }
   void receive_running(std::span<double>) override {}
   void pass_running(std::span<const double>) override {}
   void share(std::span<double>, int) override {}
@@ -80,6 +85,7 @@ class SoloPeers final : public Peers {
   std::vector<double> gather(std::span<const double> values) override {
     return {values.begin(), values.end()};
   }
+  std::vector<std::string> exchange(std::vector<std::string> to_each) override { return to_each; }
   void wait_for_all() override {}
 };
 

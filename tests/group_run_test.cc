@@ -15,12 +15,39 @@
 #include "app/run.h"
 #include "docfile/fatal.h"
 #include "peers/local_peers.h"
+#include "peers_conformance.h"
 #include "test_support.h"
 
 namespace punb {
 namespace {
 
 using test::TempDir;
+
+// The in-process stand-in does what MPI does, and a failing process ends the others' waits.
+TEST(LocalGroup, DoesWhatPeersMustDo) {
+  for (int processes : {1, 2, 3, 4}) {
+    LocalGroup group(processes);
+    std::vector<std::string> wrong(static_cast<std::size_t>(processes));
+    const auto errors = group.run([&](Peers& peers) {
+      wrong[static_cast<std::size_t>(peers.rank())] = test::check_peers(peers);
+    });
+    for (int r = 0; r < processes; ++r) {
+      EXPECT_FALSE(errors[static_cast<std::size_t>(r)]);
+      EXPECT_EQ(wrong[static_cast<std::size_t>(r)], "") << processes << " processes";
+    }
+  }
+  SoloPeers alone;
+  EXPECT_EQ(test::check_peers(alone), "");
+  LocalGroup group(3);
+  const auto errors = group.run([](Peers& peers) {
+    if (peers.rank() == 1) throw std::runtime_error("process 1 fails alone");
+    peers.wait_for_all();
+  });
+  EXPECT_TRUE(errors[1]);
+  for (int r : {0, 2}) {
+    EXPECT_THROW(std::rethrow_exception(errors[static_cast<std::size_t>(r)]), PeerLost);
+  }
+}
 
 const char* const kOutputs[] = {"c.output",          "c.log",          "spy",    "pos_withoutspy",
                                 "truetrain1matrix0", "unlabelmatrix0", "m.model"};

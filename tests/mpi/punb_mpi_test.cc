@@ -90,6 +90,16 @@ Left run_punb_mpi(const Make& make, std::vector<std::string> args, int processes
   return left;
 }
 
+// MPI does what the run needs of it, at one to four processes.
+TEST(MpiPeers, DoWhatPeersMustDo) {
+  TempDir dir;
+  for (int processes : {1, 2, 3, 4}) {
+    const test::RunResult r = test::run_on(processes, dir, PEERS_CHECK_BINARY, {});
+    EXPECT_EQ(r.status, 0) << processes << " processes:\n" << r.out << r.err;
+    EXPECT_EQ(r.out, "") << processes << " processes";
+  }
+}
+
 void expect_same(const Left& one, const Left& many) {
   EXPECT_EQ(many.run.status, one.run.status);
   EXPECT_EQ(many.run.out, one.run.out) << many.run.err;
