@@ -16,7 +16,7 @@ std::string bytes_of(std::span<const T> values) {
 template <class T>
 void copy_into(std::span<T> values, const std::string& bytes) {
   if (bytes.size() != values.size_bytes()) throw std::logic_error("peers: sizes differ");
-  std::memcpy(values.data(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(values.data(), bytes.data(), bytes.size());
 }
 
 }  // namespace
@@ -72,6 +72,7 @@ class LocalGroup::Member final : public Peers {
     std::vector<double> out;
     for (const std::string& part : group_.exchange(rank_, bytes_of(values))) {
       const std::size_t n = part.size() / sizeof(double);
+      if (n == 0) continue;
       out.resize(out.size() + n);
       std::memcpy(out.data() + out.size() - n, part.data(), part.size());
     }
