@@ -82,11 +82,13 @@ void score_and_gather_groups(const SpyStepResult& spy, const SpyStepResult::Spli
   } else {
     // Each process scores its documents on its own, then adds them in turn onto the counts of
     // the processes before it.
-    for (int g = 0; g < 2; ++g)
+    for (int g = 0; g < 2; ++g) {
       score_selection(spy.unlabeled_docs, *groups[g], current, pool, post[g]);
-    add_in_process_order(peers, counts.flat(), 2, [&](int g) {
-      counts.gather_in_order(spy.unlabeled_docs, *groups[g], post[g]);
-    });
+    }
+    const WeightedCounts::Group by_group[] = {
+        {&spy.unlabeled_docs, groups[0], &post[0], &split.remaining_mixed},
+        {&spy.unlabeled_docs, groups[1], &post[1], &split.reliable_mixed}};
+    counts.gather_in_process_order(peers, by_group, spy.pass_bounds);
   }
   add_in_process_order(peers, sums, 2, [&](int g) {
     for (const Posteriors& p : post[g]) {

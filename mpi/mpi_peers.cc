@@ -61,7 +61,7 @@ void MpiPeers::any(std::span<std::uint8_t> flags) {
 }
 
 void MpiPeers::receive_running(std::span<double> running) {
-  finish_sends();
+  finish_sends(running);
   const int from = (rank_ + size_ - 1) % size_;
   check(MPI_Recv(running.data(), count_of(running.size()), MPI_DOUBLE, from, kRunningTag, comm_,
                  MPI_STATUS_IGNORE),
@@ -70,17 +70,25 @@ void MpiPeers::receive_running(std::span<double> running) {
 
 void MpiPeers::pass_running(std::span<const double> running) {
   const int to = (rank_ + 1) % size_;
-  MPI_Request request;
+  Send send{MPI_REQUEST_NULL, running};
   check(MPI_Isend(running.data(), count_of(running.size()), MPI_DOUBLE, to, kRunningTag, comm_,
-                  &request),
+                  &send.request),
         "a send");
-  sends_.push_back(request);
+  sends_.push_back(send);
 }
 
-void MpiPeers::finish_sends() {
-  if (sends_.empty()) return;
-  check(MPI_Waitall(static_cast<int>(sends_.size()), sends_.data(), MPI_STATUSES_IGNORE), "a send");
-  sends_.clear();
+void MpiPeers::finish_sends(std::span<const double> overwritten) {
+  const bool all = overwritten.empty();
+  for (auto it = sends_.begin(); it != sends_.end();) {
+    const bool overlaps = it->values.data() < overwritten.data() + overwritten.size() &&
+                          overwritten.data() < it->values.data() + it->values.size();
+    if (all || overlaps) {
+      check(MPI_Wait(&it->request, MPI_STATUS_IGNORE), "a send");
+      it = sends_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 void MpiPeers::share(std::span<double> values, int from) {

@@ -34,16 +34,20 @@ class MpiPeers final : public Peers {
 
  private:
   void reduce(std::span<std::int64_t> values, MPI_Op op);
-  // Waits until the running sums passed on have been taken, before anything else is done: their
-  // values are read from the caller's memory until then.
-  void finish_sends();
+  // Waits until the running sums passed on have been taken (only those that lie in `overwritten`,
+  // when given): their values are read from the caller's memory until then.
+  void finish_sends(std::span<const double> overwritten = {});
 
   MPI_Comm comm_;
   int rank_ = 0;
   int size_ = 1;
   // Passed on, not yet taken. The sender goes on at once: with every process passing to the next
   // around a ring, a send that waited for its receiver could wait for ever.
-  std::vector<MPI_Request> sends_;
+  struct Send {
+    MPI_Request request;
+    std::span<const double> values;
+  };
+  std::vector<Send> sends_;
 };
 
 }  // namespace punb::mpi

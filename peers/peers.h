@@ -104,4 +104,25 @@ void add_in_process_order(Peers& peers, std::span<double> running, int laps, Add
   if (last > 0) peers.share(running, last);
 }
 
+// As add_in_process_order, a range of `running` at a time, so that the processes work at once on
+// different ranges: each range is received, added to and passed on before the next, and
+// add(lap, begin, end) adds this process's terms of that lap to running[begin, end). `bounds`
+// holds the ranges' ends in increasing order, the last one running.size().
+template <class Add>
+void add_in_process_order_by_range(Peers& peers, std::span<double> running, int laps,
+                                   std::span<const std::size_t> bounds, Add&& add) {
+  const int last = peers.size() - 1;
+  for (int lap = 0; lap < laps; ++lap) {
+    std::size_t begin = 0;
+    for (const std::size_t end : bounds) {
+      const std::span<double> range = running.subspan(begin, end - begin);
+      if (last > 0 && (lap > 0 || peers.rank() > 0)) peers.receive_running(range);
+      add(lap, begin, end);
+      if (last > 0 && (lap < laps - 1 || peers.rank() < last)) peers.pass_running(range);
+      begin = end;
+    }
+  }
+  if (last > 0) peers.share(running, last);
+}
+
 }  // namespace punb

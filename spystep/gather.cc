@@ -106,6 +106,76 @@ void add_bucket(const std::uint32_t* w, const std::uint32_t* end, const Posterio
 
 }  // namespace
 
+std::vector<std::size_t> cut_by_count(std::span<const double> counts, unsigned ranges) {
+  double total = 0.0;
+  for (double c : counts) total += c;
+  std::vector<std::size_t> ends;
+  double before = 0.0;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    // A range ends where the counts before an index reach its share.
+    if (total > 0.0 && before >= total * static_cast<double>(ends.size() + 1) / ranges &&
+        ends.size() + 1 < ranges && (ends.empty() || ends.back() < i)) {
+      ends.push_back(i);
+    }
+    before += counts[i];
+  }
+  ends.push_back(counts.size());
+  return ends;
+}
+
+std::vector<std::uint8_t> WeightedCounts::mixed_order(const DocStore& docs,
+                                                      const DocStore::Selection& selection) {
+  std::vector<std::uint8_t> mixed(selection.size(), 0);
+  for (std::size_t j = 0; j < selection.size(); ++j) {
+    std::uint32_t last = 0;
+    docs.document_at(selection[j]).for_each_pair([&](std::uint32_t index, std::uint32_t) {
+      if (index < last) mixed[j] = 1;
+      last = index;
+    });
+  }
+  return mixed;
+}
+
+void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group> groups,
+                                             std::span<const std::size_t> bounds) {
+  std::vector<std::size_t> flat_bounds;  // two doubles a cell
+  for (std::size_t b : bounds) flat_bounds.push_back(2 * b);
+  // Where each document's next range starts, in pair words from its first.
+  std::vector<std::uint32_t> next;
+  add_in_process_order_by_range(
+      peers, flat(), static_cast<int>(groups.size()), flat_bounds,
+      [&](int lap, std::size_t flat_begin, std::size_t flat_end) {
+        const Group& g = groups[static_cast<std::size_t>(lap)];
+        if (flat_begin == 0) next.assign(g.selection->size(), 0);
+        const auto first = static_cast<std::uint32_t>(flat_begin / 2);
+        const auto width = static_cast<std::uint32_t>(flat_end / 2 - first);
+        for (std::size_t j = 0; j < g.selection->size(); ++j) {
+          const Posteriors& p = (*g.post)[j];
+          const DocStore::Document doc = g.docs->document_at((*g.selection)[j]);
+          auto add = [&](std::uint32_t index, std::uint32_t count) {
+            std::array<double, 2>& cell = cells[index];
+            cell[0] += static_cast<double>(count) * p.neg;
+            cell[1] += static_cast<double>(count) * p.pos;
+          };
+          if ((*g.mixed)[j]) {
+            doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+              if (index - first < width) add(index, count);
+            });
+            continue;
+          }
+          // In index order: this range's pairs are the ones from where the last range ended.
+          const std::uint32_t* w = doc.words_begin() + next[j];
+          while (w != doc.words_end() && (*w & DocStore::kIndexMask) - first < width) {
+            std::uint32_t index;
+            std::uint32_t count;
+            DocStore::next_pair(w, index, count);
+            add(index, count);
+          }
+          next[j] = static_cast<std::uint32_t>(w - doc.words_begin());
+        }
+      });
+}
+
 GatherRanges GatherRanges::balanced(std::span<const double> counts, unsigned ranges) {
   GatherRanges g;
   g.count = std::clamp(ranges, 1u, 255u);

@@ -134,6 +134,7 @@ std::vector<double> build_first_model(TrainingSets& sets, const PositiveSplit& p
     if (lap == 1) add_counts(s.positive_docs, &positives.spies, model.neg, nullptr, false, pool);
   });
   s.ranges = GatherRanges::balanced(model.neg, gather_ranges_for(pool.size()));
+  s.pass_bounds = cut_by_count(model.neg, pass_ranges_for(peers.size()));
   std::vector<double> base_pos = model.pos;
   smooth_word_counts(model.neg, lambda, s.vocab);
   smooth_word_counts(model.pos, lambda, s.vocab);
@@ -158,10 +159,12 @@ void score_and_gather_spies_and_unlabeled(SpyStepResult& s, const PositiveSplit&
   // the processes before it.
   score_selection(s.positive_docs, positives.spies, table, pool, spy_posts);
   score_selection(s.unlabeled_docs, every_unlabeled, table, pool, unlabeled_posts);
-  add_in_process_order(peers, counts.flat(), 2, [&](int lap) {
-    if (lap == 0) counts.gather_in_order(s.positive_docs, positives.spies, spy_posts);
-    if (lap == 1) counts.gather_in_order(s.unlabeled_docs, every_unlabeled, unlabeled_posts);
-  });
+  const auto spies_mixed = WeightedCounts::mixed_order(s.positive_docs, positives.spies);
+  const auto unlabeled_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, every_unlabeled);
+  const WeightedCounts::Group groups[] = {
+      {&s.positive_docs, &positives.spies, &spy_posts, &spies_mixed},
+      {&s.unlabeled_docs, &every_unlabeled, &unlabeled_posts, &unlabeled_mixed}};
+  counts.gather_in_process_order(peers, groups, s.pass_bounds);
 }
 
 // One spy-step round: every spy and unlabeled document scored with the current model and
@@ -198,6 +201,10 @@ void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepS
     (is_reliable ? split.reliable : split.remaining).push_back(every_unlabeled[j]);
   }
   split.all_reliable = peers.sum(static_cast<std::int64_t>(split.reliable.size()));
+  if (peers.size() > 1) {
+    split.remaining_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.remaining);
+    split.reliable_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.reliable);
+  }
   if (working_files) split_unlabeled_set(sets.unlabeled.name(), round, reliable, pool, peers);
 
   // Re-estimate: the positives without spies count fully for the positive class, every spy

@@ -40,6 +40,16 @@ struct GatherRanges {
   static GatherRanges balanced(std::span<const double> counts, unsigned ranges);
 };
 
+// Where the word indices 0 .. counts.size() - 1 are cut into at most `ranges` contiguous ranges
+// of about equal shares of the counts: each range's end, increasing, the last counts.size().
+std::vector<std::size_t> cut_by_count(std::span<const double> counts, unsigned ranges);
+
+// The ranges several processes pass their weighted counts on in: a few per process, so that
+// each can work on one range while the others work on theirs.
+inline unsigned pass_ranges_for(int processes) {
+  return processes == 1 ? 1 : 2 * static_cast<unsigned>(processes);
+}
+
 // Up to three threads gather everything in turn, one at a time, between scoring blocks; with
 // more threads, the gathering is split into ranges too.
 inline unsigned gather_ranges_for(unsigned threads) { return threads <= 3 ? 1 : threads / 2; }
@@ -56,6 +66,7 @@ struct SpyStepResult {
   std::uint64_t unlabeled_count_sum = 0;  // and of the unlabeled set
   DocStore::Selection every_positive;
   GatherRanges ranges;
+  std::vector<std::size_t> pass_bounds;  // of the weighted-count cells, cut_by_count's
   VocabularyMask mask;
   Vocabulary vocab;
   // Per round: this process's unlabeled documents of its remaining-unlabeled file and of its
@@ -65,6 +76,10 @@ struct SpyStepResult {
     DocStore::Selection remaining;
     DocStore::Selection reliable;
     std::int64_t all_reliable = 0;
+    // With several processes: which of this process's documents of each group hold their
+    // pairs out of index order (WeightedCounts::mixed_order's).
+    std::vector<std::uint8_t> remaining_mixed;
+    std::vector<std::uint8_t> reliable_mixed;
   };
   std::vector<Split> splits;
 };
@@ -105,12 +120,23 @@ struct WeightedCounts {
   // Both classes' cells, one after another, as the running sums processes pass on.
   std::span<double> flat() { return {cells.data()->data(), 2 * cells.size()}; }
 
-  // Gathers the selected documents, post[j] for selection[j], in order, onto what the cells hold.
-  void gather_in_order(const DocStore& docs, const DocStore::Selection& selection,
-                       const std::vector<Posteriors>& post) {
-    for (std::size_t j = 0; j < selection.size(); ++j)
-      gather(docs.document_at(selection[j]), post[j]);
-  }
+  // Scored documents of this process: post[j] for (*selection)[j] of `docs`; mixed[j] is 1 when
+  // that document's pairs are not in increasing index order (mixed_order's).
+  struct Group {
+    const DocStore* docs;
+    const DocStore::Selection* selection;
+    const std::vector<Posteriors>* post;
+    const std::vector<std::uint8_t>* mixed;
+  };
+  // Which of the selected documents hold their pairs out of increasing index order. A range of
+  // indices is then gathered from the others by going on from where the range before ended.
+  static std::vector<std::uint8_t> mixed_order(const DocStore& docs,
+                                               const DocStore::Selection& selection);
+  // The weighted counts of the groups of every process, each group of every process in turn,
+  // added in document order: each process receives the counts of those before it a range of
+  // indices at a time (`bounds`, cut_by_count's), adds its own documents' and passes them on.
+  void gather_in_process_order(Peers& peers, std::span<const Group> groups,
+                               std::span<const std::size_t> bounds);
 
   // Scores the selected documents, post[j] for selection[j], and gathers them in that order.
   void score_and_gather(const DocStore& docs, const DocStore::Selection& selection,

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/options.h"
@@ -123,6 +125,8 @@ struct Corpus {
 const Corpus kCorpora[] = {
     {"plain", "--pos 120 --unlabel 500 --test 90 --vocab 900 --words 14 --overlap 0.9 --seed 2"},
     {"odd_lines", "--pos 70 --unlabel 260 --test 60 --vocab 500 --words 9 --odd 0.3 --seed 7"},
+    {"pairs_in_any_order",
+     "--pos 90 --unlabel 300 --test 60 --vocab 3000 --words 20 --random-order --seed 11"},
 };
 
 const std::vector<std::string> kRuns[] = {
@@ -153,6 +157,35 @@ TEST(GroupRun, ThreadsInEachProcessAndTinyFiles) {
   };
   expect_same_at_every_count(make, {"-kov", "-s", "0.4", "-i", "2"}, "2");
   expect_same_at_every_count(make, {"-nb"}, "2");
+}
+
+// Documents whose pairs come in and out of index order, repeat an index, or count past what one
+// stored word holds, mixed: every process adds each pair to its word's sum where one process
+// would.
+TEST(GroupRun, PairsInAndOutOfOrderWithLargeCounts) {
+  auto make = [](const TempDir& d) {
+    std::mt19937 random(17);
+    auto document = [&](bool label) {
+      std::string line = label ? (random() % 2 ? "1 " : "-1 ") : "";
+      const bool ascending = random() % 2;
+      int index = 1;
+      for (int k = 0, n = 1 + static_cast<int>(random() % 12); k < n; ++k) {
+        index = ascending ? index + static_cast<int>(random() % 40)
+                          : 1 + static_cast<int>(random() % 400);
+        const unsigned count = random() % 5 == 0 ? 8000 + random() % 100000 : 1 + random() % 4;
+        line += std::to_string(index) + ":" + std::to_string(count) + " ";
+      }
+      return line + "\n";
+    };
+    for (const auto& [name, lines, label] :
+         {std::tuple{"c.pos", 40, false}, {"c.unlabel", 150, false}, {"c.test", 30, true}}) {
+      std::string text;
+      for (int i = 0; i < lines; ++i) text += document(label);
+      d.write(name, text);
+    }
+  };
+  expect_same_at_every_count(make, {"-kov", "-i", "3"});
+  expect_same_at_every_count(make, {"-kov", "-s", "0.5", "-rt", "0.5"}, "2");
 }
 
 // A fault in the first or the last process's share, or in several: every process ends on the
