@@ -125,6 +125,37 @@ TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
             classify(dir, {"m", "--ids", "docs.ids", "docs"}).out);
 }
 
+// Sources ranked with their documents come from pipes as well as files, short ones (held
+// inside the string that reads them) among long ones, in any order of --ids files.
+TEST(Classify, RanksSourcesFromPipesAndFilesTogether) {
+  TempDir dir;
+  small_model(dir);
+  std::string docs, all_ids;
+  std::vector<std::string> parts(5);
+  const std::size_t ends[] = {3, 1003, 1005, 2500, 3000};
+  for (std::size_t i = 0, part = 0; i < 3000; ++i) {
+    if (i == ends[part]) ++part;
+    docs += std::to_string(1 + i % 4) + ":" + std::to_string(1 + i % 7) + " 9:1\n";
+    std::string id = part == 0 || part == 2 ? "s" : "source " + std::string(60, 'x');
+    id += std::to_string(i);
+    parts[part] += id + "\n";
+    all_ids += id + "\n";
+  }
+  dir.write("many", docs);
+  dir.write("all.ids", all_ids);
+  for (std::size_t p = 0; p < parts.size(); ++p) dir.write("part" + std::to_string(p), parts[p]);
+  const RunResult one_file = classify(dir, {"m", "--rank", "--ids", "all.ids", "many"});
+  ASSERT_EQ(one_file.status, 0) << one_file.err;
+  ASSERT_EQ(lines_of(one_file.out).size(), 3000u);
+  // Pipes as a shell makes them (/dev/fd/N), one of them empty.
+  const std::string pipes =
+      "exec \"$0\" m --rank -j 2 --ids <(cat part0) --ids part1 --ids <(cat part2) "
+      "--ids <(cat part3) --ids part4 --ids <(:) many";
+  const RunResult piped = run_in_directory(dir.root(), "/bin/bash", {"-c", pipes, CLASSIFY_BINARY});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, one_file.out);
+}
+
 // Text as punb-vectorize would number it with the model's vocabulary: punb-classify --text gives
 // the bytes of punb-vectorize --vocab followed by punb-classify --ids, folded or not.
 TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
