@@ -365,6 +365,62 @@ TEST_P(BadRun, FailsWithItsMessageAndNoOutputFile) {
 INSTANTIATE_TEST_SUITE_P(Table, BadRun, ::testing::ValuesIn(bad_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A positive-unlabeled model written out whole, with the counts it declares: of EM iterations,
+// of its sequence, of its words and of its words of text. Each section holds entries 0 and 1,
+// one word and one word of text.
+std::string declared_model(const std::string& iterations, const std::string& sequence,
+                           const std::string& words, const std::string& text) {
+  const std::string body =
+      "punb-model 1\npunb-version 1.0\nmode positive-unlabeled\nsmoothing-weight 0.1\n"
+      "spy-fraction 0.15\nthreshold-rate 0.1\niterations " +
+      iterations +
+      "\nclassifier Naivebayes Result\nselected 0\npositive-documents 10\n"
+      "unlabeled-documents 20\nspies 1\nreliable-negatives 5\nspy-threshold 0.5\n"
+      "prior-negative 0.5\nprior-positive 0.5\nvocabulary-size " +
+      words + "\nlowest-index 1\nlargest-index 1\nsequence " + sequence +
+      "\n0 0.5 0.1\n1 0.5 0.1\nwords " + words + "\n1 0.25 0.75\ntext-vocabulary " + text +
+      " fold yes min-length 1\n1\tword\n";
+  return body + fnv1a64_line(body);
+}
+
+// A count that the file does not hold is refused before anything is sized by it: a file of a
+// few hundred bytes costs no more memory than a good one, whatever it declares.
+TEST(Classify, RefusesCountsTheModelFileDoesNotHold) {
+  struct Case {
+    const char* name;
+    std::string model;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"sequence_past_2_pow_31", declared_model("2147483647", "2147483648", "1", "1"),
+       "m:20: sequence 2147483648 is more entries than the 6 lines that follow"},
+      {"sequence_that_fits_in_memory", declared_model("99999999", "100000000", "1", "1"),
+       "m:20: sequence 100000000 is more entries"},
+      {"words", declared_model("1", "2", "500000", "1"),
+       "m:23: words 500000 is more entries than the 3 lines that follow"},
+      {"words_one_too_many", declared_model("1", "2", "4", "1"),
+       "m:23: words 4 is more entries than the 3 lines that follow"},
+      {"text_vocabulary", declared_model("1", "2", "1", "499999"),
+       "m:25: text-vocabulary 499999 is more entries than the 1 lines that follow"},
+  };
+  TempDir dir;
+  dir.write("m", declared_model("1", "2", "1", "1"));
+  long good_kb = 0;
+  const RunResult good = run_measured(dir.root(), CLASSIFY_BINARY, {"m", "--info"}, good_kb);
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.out.find("words               1, folded"), std::string::npos) << good.out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir.write("m", c.model);
+    long peak_kb = 0;
+    const RunResult r = run_measured(dir.root(), CLASSIFY_BINARY, {"m", "--info"}, peak_kb);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("punb-classify: " + std::string(c.message), 0), 0u) << r.err;
+    EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    EXPECT_LT(peak_kb, good_kb + 4096);
+  }
+}
+
 TEST(Classify, InfoDescribesTheModel) {
   TempDir dir;
   small_model(dir);
