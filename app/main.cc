@@ -10,6 +10,7 @@
 #include "app/options.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/staged.h"
 #include "docfile/workpool.h"
 #include "finalem/purun.h"
 #include "nb/nbrun.h"
@@ -32,6 +33,8 @@ unsigned thread_count(const punb::Options& o) {
 }
 
 int dispatch(const punb::Options& o) {
+  // A model that could not be written would cost the whole run, and leave its other files.
+  if (o.model) punb::check_writable(*o.model, punb::kCannotWriteModel);
   // Read before the run, so that a vocabulary that does not parse costs no run.
   std::optional<punb::TextVocabulary> text;
   if (o.model) text = punb::text_vocabulary_beside(o.stem);

@@ -132,4 +132,13 @@ void replace_file(const std::string& path, std::string_view content, const char*
   files.commit();
 }
 
+void check_writable(const std::string& path, const char* fail_message) {
+  const Destination d = destination_of(path, fail_message);
+  // A file is written in place; a new one is made in the target's folder, and renamed there.
+  const bool in_place = d.kind == Destination::in_place;
+  const std::string written = in_place ? path : folder_of(d.target);
+  if (faccessat(AT_FDCWD, written.c_str(), in_place ? W_OK : W_OK | X_OK, AT_EACCESS) != 0)
+    fail(fail_message, path, errno);
+}
+
 }  // namespace punb

@@ -46,4 +46,8 @@ class StagedFiles {
 // Writes `content` as the whole of `path`, staged as above.
 void replace_file(const std::string& path, std::string_view content, const char* fail_message);
 
+// Ends the run with `fail_message`, as a later write of `path` would, when `path` is a folder or
+// its folder is missing or cannot be written: for a file written at the end of a long run.
+void check_writable(const std::string& path, const char* fail_message);
+
 }  // namespace punb

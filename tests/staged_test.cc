@@ -45,5 +45,51 @@ TEST(StagedFiles, NeverRemovesANameItDidNotCreate) {
   for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
 }
 
+TEST(StagedFiles, ChecksAPathBeforeTheRunAsTheWritingWould) {
+  struct Case {
+    const char* path;
+    std::string detail;  // "": the path can be written
+  };
+  std::vector<Case> cases = {
+      {"new", ""},
+      {"file", ""},
+      {"link_to_file", ""},
+      {"link_to_new", ""},
+      {"/dev/null", ""},
+      {"nowhere/m", "nowhere/m: No such file or directory"},
+      {"folder", "folder: Is a directory"},
+      {"link_to_folder", "link_to_folder: Is a directory"},
+      {"file/m", "file/m: Not a directory"},
+      {"link_to_nowhere", "link_to_nowhere: No such file or directory"},
+      {"loop", "loop: Too many levels of symbolic links"},
+  };
+  // As root, every folder can be written.
+  if (geteuid() != 0) cases.push_back({"locked/m", "locked/m: Permission denied"});
+  TempDir dir;
+  dir.write("file", "x");
+  fs::create_directory(dir.path("folder"));
+  fs::create_directory(dir.path("locked"));
+  fs::permissions(dir.path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  fs::create_symlink("file", dir.path("link_to_file"));
+  fs::create_symlink("new", dir.path("link_to_new"));
+  fs::create_symlink("folder", dir.path("link_to_folder"));
+  fs::create_symlink("nowhere/m", dir.path("link_to_nowhere"));
+  fs::create_symlink("loop", dir.path("loop"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const bool device = c.path[0] == '/';
+    const std::string path = device ? c.path : dir.path(c.path);
+    const std::string detail = c.detail.empty() ? "" : dir.path(c.detail);
+    EXPECT_EQ(failure_of([&] { check_writable(path, "can not write"); }), detail);
+    if (device) continue;  // never written here
+    // The writing itself fails with the same words.
+    EXPECT_EQ(failure_of([&] { replace_file(path, "m\n", "can not write"); }), detail);
+  }
+  EXPECT_EQ(dir.read("file"), "m\n");
+  EXPECT_EQ(dir.read("new"), "m\n");
+  EXPECT_TRUE(fs::is_symlink(dir.path("link_to_file")));
+  fs::permissions(dir.path("locked"), fs::perms::owner_all);
+}
+
 }  // namespace
 }  // namespace punb
