@@ -23,22 +23,13 @@ constexpr int kExitUsage = 2;
 // The spy step always runs one round.
 constexpr int kSpyStepRounds = 1;
 
-// More threads than this gain nothing over the 8 to 64 CPUs of the machines punb runs on, and a
-// mistyped count must not ask the system for millions of threads.
-constexpr unsigned kMaxThreads = 256;
-
-unsigned thread_count(const punb::Options& o) {
-  if (o.threads == 0) return std::min(punb::available_cpus(), kMaxThreads);
-  return std::min(static_cast<unsigned>(o.threads), kMaxThreads);
-}
-
 int dispatch(const punb::Options& o) {
   // A model that could not be written would cost the whole run, and leave its other files.
   if (o.model) punb::check_writable(*o.model, punb::kCannotWriteModel);
   // Read before the run, so that a vocabulary that does not parse costs no run.
   std::optional<punb::TextVocabulary> text;
   if (o.model) text = punb::text_vocabulary_beside(o.stem);
-  punb::WorkerPool pool(thread_count(o));
+  punb::WorkerPool pool(punb::thread_count(static_cast<std::uint64_t>(o.threads)));
   punb::TrainingSets sets{punb::DocumentSet::file(o.files.positive),
                           punb::DocumentSet::file(o.files.unlabeled)};
   punb::SavedModel model =

@@ -24,9 +24,6 @@ constexpr const char* kCannotWrite = "can not write output";
 constexpr const char* kCannotRead = "can not read documents";
 constexpr const char* kNoWords = "model without words";
 
-// As punb: more threads than this gain nothing.
-constexpr unsigned kMaxThreads = 256;
-
 // Lines are handed to the output in runs of about this many bytes.
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
@@ -289,8 +286,7 @@ void run(const Options& o, std::ostream& log) {
                               ": the model holds no words (punb found no STEM.vocab beside its "
                               "inputs), so it cannot read text");
   }
-  const unsigned threads =
-      std::min(o.threads == 0 ? available_cpus() : static_cast<unsigned>(o.threads), kMaxThreads);
+  const unsigned threads = thread_count(static_cast<std::uint64_t>(o.threads));
   WorkerPool pool(threads);
   const Classifier classifier(model, &pool);
   Output out(o.out);

@@ -83,8 +83,8 @@ FIT = [
     ("iterations fractional", fit(iterations=2.5), "iterations must be a whole number from 0 up, not 2.5"),
     ("iterations bool", fit(iterations=True), "iterations must be a whole number"),
     ("iterations beyond 32 bits", fit(iterations=2**31), "iterations must be a whole number"),
-    ("n_jobs 0", fit(n_jobs=0), "n_jobs must be None, -1 or a whole number from 1 up, not 0"),
-    ("n_jobs -2", fit(n_jobs=-2), "n_jobs must be None, -1 or a whole number from 1 up, not -2"),
+    ("n_jobs -2", fit(n_jobs=-2), "n_jobs must be None, -1 or a whole number from 0 to 2147483647, not -2"),
+    ("n_jobs beyond 32 bits", fit(n_jobs=2**31), "not 2147483648"),
     ("n_jobs fractional", fit(n_jobs=1.5), "n_jobs must be None"),
     ("degenerate model", fit(mode="nb", smoothing=5e-324), "degenerate model: "),
 ]

@@ -335,7 +335,11 @@ std::vector<BadCase> bad_cases() {
       {"unknown_option", {}, {"m", "--colour", "c.test"}, 2, "unknown option '--colour'"},
       {"info_with_documents", {}, {"m", "--info", "c.test"}, 2, "--info takes no FILE"},
       {"min_not_a_number", {}, {"m", "--min", "nan", "c.test"}, 2, "--min takes a number"},
-      {"threads_beyond_the_cap", {}, {"m", "-j", "1025", "c.test"}, 2, "-j takes at most 1024"},
+      {"threads_beyond_32_bits",
+       {},
+       {"m", "-j", "2147483648", "c.test"},
+       2,
+       "-j takes a whole number from 0 to 2147483647"},
   };
 }
 
