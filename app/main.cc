@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/keep_model.h"
@@ -82,5 +83,7 @@ int main(int argc, char** argv) {
     return fatal(e.message(), e.detail());
   } catch (const std::bad_alloc&) {
     return fatal("out of memory", "not enough memory for the documents of this run");
+  } catch (const std::system_error& e) {
+    return fatal("system error", e.what());  // a thread or lock the system refused
   }
 }

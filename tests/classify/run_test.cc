@@ -156,6 +156,62 @@ TEST(Classify, RanksSourcesFromPipesAndFilesTogether) {
   EXPECT_EQ(piped.out, one_file.out);
 }
 
+// A system that starts no more threads: a run's pool goes on with the threads it got, to the
+// same bytes, while a pass of the text reader, which shares its work out by thread, ends the run
+// with a message instead of an abort.
+TEST(Classify, ThreadsTheSystemRefuses) {
+  TempDir dir;
+  dir.write("p", "roses and tulips\ngarden roses\nroses\n");
+  dir.write("u", "traffic news\nroses in the news\nweather\n");
+  ASSERT_EQ(vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
+  dir.write("s.test", "1 1:1\n-1 2:1\n");
+  ASSERT_EQ(run_punb(dir, {"-nb", "-f", "s", "--model", "m"}).status, 0);
+  struct Case {
+    const char* program;
+    std::vector<std::string> args;
+    int status;
+    const char* err;   // how standard error begins
+    const char* file;  // written by a run that succeeds, absent after one that fails
+  };
+  const Case cases[] = {
+      {CLASSIFY_BINARY,
+       {"m", "--text", "p", "u", "-j", "4", "-o", "out"},
+       1,
+       "punb-classify: can not start 4 threads: ",
+       "out"},
+      {VECTORIZE_BINARY,
+       {"-o", "t", "--vocab", "s.vocab", "--unlabel", "u", "-j", "4"},
+       1,
+       "punb-vectorize: can not start 4 threads: ",
+       "t.unlabel"},
+      {CLASSIFY_BINARY, {"m", "s.unlabel", "-j", "4", "-o", "out"}, 0, "", "out"},
+      {PUNB_BINARY, {"-nb", "-f", "s", "-j", "4"}, 0, "", "s.output"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args[1]);
+    std::vector<std::string> args = c.args;
+    const RunResult free = run_in_directory(dir.root(), c.program, args);
+    ASSERT_EQ(free.status, 0) << free.err;
+    const std::string expected = dir.read(c.file);
+    fs::remove(dir.path(c.file));
+    // Each thread's stack as large as the address space: no thread starts.
+    args.insert(args.begin(), {"-c", "ulimit -s 274877906944 && exec \"$0\" \"$@\"", c.program});
+    const RunResult r = run_in_directory(dir.root(), "/bin/sh", args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(r.out, free.out);
+      EXPECT_EQ(dir.read(c.file), expected);
+    } else {
+      EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+      EXPECT_FALSE(dir.exists(c.file));
+    }
+  }
+  // Counts past the cap are taken, and capped.
+  EXPECT_EQ(classify(dir, {"m", "s.unlabel", "-j", "2147483647"}).out,
+            classify(dir, {"m", "s.unlabel", "-j", "1"}).out);
+}
+
 // Text as punb-vectorize would number it with the model's vocabulary: punb-classify --text gives
 // the bytes of punb-vectorize --vocab followed by punb-classify --ids, folded or not.
 TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
