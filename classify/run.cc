@@ -239,6 +239,23 @@ std::string number(double v) {
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
+// The options as the command line gives them. It reads -s 0 and -i 0 as its defaults, so a model
+// fitted with those values (by the Python package) has them said in words instead.
+std::string options_of(const SavedModel& m) {
+  std::string flags = "-l " + number(m.smoothing_weight);
+  std::string words;
+  if (m.spy_fraction == 0)
+    words += "; spy fraction 0: no spies";
+  else
+    flags += " -s " + number(m.spy_fraction);
+  flags += " -rt " + number(m.threshold_rate);
+  if (m.iterations == 0)
+    words += "; iterations 0: no EM iteration, the first classifier only";
+  else
+    flags += " -i " + std::to_string(m.iterations);
+  return flags + words;
+}
+
 }  // namespace
 
 std::string describe_model(const SavedModel& m, const std::string& path) {
@@ -251,8 +268,7 @@ std::string describe_model(const SavedModel& m, const std::string& path) {
   };
   field("model", path + " (written by punb " + m.punb_version + ")");
   field("mode", pu ? "positive-unlabeled (-kov)" : "naive Bayes (-nb)");
-  field("options", "-l " + number(m.smoothing_weight) + " -s " + number(m.spy_fraction) + " -rt " +
-                       number(m.threshold_rate) + " -i " + std::to_string(m.iterations));
+  field("options", options_of(m));
   field("classifier",
         m.classifier_name() + (pu ? " (selected: " + std::to_string(m.selected) + ")" : ""));
   std::string documents = std::to_string(m.positive_documents) + " positive, " +

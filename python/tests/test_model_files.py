@@ -141,3 +141,16 @@ def test_save_model_writes_open_files_in_place_and_keeps_permissions(tmp_path, d
         assert stat.S_IMODE(os.stat(tmp_path / "kept").st_mode) == mode
         assert (tmp_path / "kept").read_bytes() == estimator._model.to_text()
 
+
+def test_info_says_what_zero_spies_and_iterations_did(tmp_path, data):
+    # The command line reads -s 0 and -i 0 as its defaults: they must not describe such a model.
+    X, y, _, _ = data
+    punb.PUNaiveBayes(spy_fraction=0, iterations=0, threshold_rate=0.2).fit(X, y).save_model(
+        tmp_path / "m.model")
+    info = subprocess.run([tool("punb-classify"), "m.model", "--info"], cwd=tmp_path, check=True,
+                          capture_output=True, text=True).stdout
+    options = next(line for line in info.splitlines() if line.startswith("options "))
+    assert options.split(None, 1)[1] == (
+        "-l 0.1 -rt 0.2; spy fraction 0: no spies; iterations 0: no EM iteration, the first "
+        "classifier only"
+    )
