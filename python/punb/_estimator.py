@@ -151,8 +151,11 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
 
     def save_model(self, path):
         """Writes the command line's model file (``punb --model``), for ``punb-classify`` or
-        ``punb.load_model``. It is written under a temporary name and renamed when complete.
-        Raises OSError when it cannot be written."""
+        ``punb.load_model``. It is written under a temporary name and renamed when complete,
+        keeping the permission bits of the file it replaces. A symbolic link stays one: the
+        file at the end of its links is replaced. A device, a pipe, or anything reached through
+        an open file's link (``/dev/stdout``, ``/proc/self/fd/N``) is written in place. Raises
+        OSError when it cannot be written."""
         check_is_fitted(self, "_model")
         self._model.save(os.fsencode(path))
 
