@@ -45,6 +45,20 @@ TEST(StagedFiles, NeverRemovesANameItDidNotCreate) {
   for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
 }
 
+// A run that ends before its files are committed leaves the earlier files and none of its own.
+TEST(StagedFiles, AnUncommittedRunLeavesNoFileOfItsOwn) {
+  TempDir dir;
+  dir.write("a", "earlier\n");
+  {
+    StagedFiles files("can not write");
+    for (const char* name : {"a", "b", "c"}) files.add(dir.path(name)).write("new\n");
+  }
+  EXPECT_EQ(dir.read("a"), "earlier\n");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.root())) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"a"});
+}
+
 TEST(StagedFiles, ChecksAPathBeforeTheRunAsTheWritingWould) {
   struct Case {
     const char* path;
