@@ -1,5 +1,6 @@
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/options.h"
@@ -25,5 +26,7 @@ int main(int argc, char** argv) {
     return punb::report_fatal(e.message(), e.detail());
   } catch (const std::bad_alloc&) {
     return punb::report_fatal("out of memory", "not enough memory for the documents of this run");
+  } catch (const std::system_error& e) {
+    return punb::report_fatal("system error", e.what());  // a thread or lock the system refused
   }
 }

@@ -7,6 +7,7 @@
 
 #include "app/keep_model.h"
 #include "docfile/outfile.h"
+#include "docfile/staged.h"
 #include "docfile/together.h"
 #include "docfile/workpool.h"
 #include "finalem/purun.h"
@@ -19,22 +20,15 @@ namespace {
 // The spy step always runs one round.
 constexpr int kSpyStepRounds = 1;
 
-// More threads than this gain nothing over the 8 to 64 CPUs of the machines punb runs on, and a
-// mistyped count must not ask the system for millions of threads.
-constexpr unsigned kMaxThreads = 256;
-
-unsigned thread_count(const Options& o) {
-  if (o.threads == 0) return std::min(available_cpus(), kMaxThreads);
-  return std::min(static_cast<unsigned>(o.threads), kMaxThreads);
-}
-
 }  // namespace
 
 void run_mode(const Options& o, Peers& peers) {
+  // A model that could not be written would cost the whole run, and leave its other files.
+  if (o.model) on_leader(peers, [&] { check_writable(*o.model, kCannotWriteModel); });
   // Read before the run, so that a vocabulary that does not parse costs no run.
   std::optional<TextVocabulary> text;
   if (o.model) text = text_vocabulary_beside(o.stem, peers.leads());
-  WorkerPool pool(thread_count(o));
+  WorkerPool pool(thread_count(static_cast<std::uint64_t>(o.threads)));
   TrainingSets sets{DocumentSet::file(o.files.positive), DocumentSet::file(o.files.unlabeled)};
   SavedModel model = o.mode == Mode::naive_bayes
                          ? naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool, peers)

@@ -2,6 +2,7 @@
 #include <iostream>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "classify/options.h"
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
     std::cerr << "punb-classify: " << e.detail() << "\n";
   } catch (const std::bad_alloc&) {
     std::cerr << "punb-classify: out of memory\n";
+  } catch (const std::system_error& e) {
+    std::cerr << "punb-classify: " << e.what() << "\n";  // a thread or lock the system refused
   }
   return kExitFatal;
 }

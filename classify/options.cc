@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace punb::classify {
 
@@ -25,13 +26,12 @@ punb --model), in input order, one line each, as punb writes STEM.output.
   --top K         the K highest posteriors, ranked
   --min P         only posteriors of at least P
   -o FILE         write the lines to FILE (complete, or not at all) instead of standard output
-  -j N            threads (default and 0: the CPUs this process may use)
+  -j N            threads (default and 0: the CPUs this process may use; at most 256 are
+                  used)
   --info          print what the model file holds, and stop
 )";
 
 namespace {
-
-constexpr std::uint64_t kMaxThreads = 1024;
 
 std::uint64_t whole_number(const std::string& option, const std::string& text, std::uint64_t low) {
   std::uint64_t v = 0;
@@ -95,8 +95,9 @@ Options parse_options(const std::vector<std::string>& args) {
       o.out = value();
       if (o.out->empty()) throw UsageError("-o needs a file");
     } else if (a == "-j") {
+      // As punb reads it: any count that fits in 32 bits; the run caps what it uses.
       const std::uint64_t j = whole_number(a, value(), 0);
-      if (j > kMaxThreads) throw UsageError("-j takes at most " + std::to_string(kMaxThreads));
+      if (j > INT32_MAX) throw UsageError("-j takes a whole number from 0 to 2147483647");
       o.threads = static_cast<int>(j);
     } else if (a == "--info") {
       o.info = true;

@@ -24,9 +24,6 @@ constexpr const char* kCannotWrite = "can not write output";
 constexpr const char* kCannotRead = "can not read documents";
 constexpr const char* kNoWords = "model without words";
 
-// As punb: more threads than this gain nothing.
-constexpr unsigned kMaxThreads = 256;
-
 // Lines are handed to the output in runs of about this many bytes.
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
@@ -245,6 +242,23 @@ std::string number(double v) {
   return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
+// The options as the command line gives them. It reads -s 0 and -i 0 as its defaults, so a model
+// fitted with those values (by the Python package) has them said in words instead.
+std::string options_of(const SavedModel& m) {
+  std::string flags = "-l " + number(m.smoothing_weight);
+  std::string words;
+  if (m.spy_fraction == 0)
+    words += "; spy fraction 0: no spies";
+  else
+    flags += " -s " + number(m.spy_fraction);
+  flags += " -rt " + number(m.threshold_rate);
+  if (m.iterations == 0)
+    words += "; iterations 0: no EM iteration, the first classifier only";
+  else
+    flags += " -i " + std::to_string(m.iterations);
+  return flags + words;
+}
+
 }  // namespace
 
 std::string describe_model(const SavedModel& m, const std::string& path) {
@@ -257,8 +271,7 @@ std::string describe_model(const SavedModel& m, const std::string& path) {
   };
   field("model", path + " (written by punb " + m.punb_version + ")");
   field("mode", pu ? "positive-unlabeled (-kov)" : "naive Bayes (-nb)");
-  field("options", "-l " + number(m.smoothing_weight) + " -s " + number(m.spy_fraction) + " -rt " +
-                       number(m.threshold_rate) + " -i " + std::to_string(m.iterations));
+  field("options", options_of(m));
   field("classifier",
         m.classifier_name() + (pu ? " (selected: " + std::to_string(m.selected) + ")" : ""));
   std::string documents = std::to_string(m.positive_documents) + " positive, " +
@@ -292,8 +305,7 @@ void run(const Options& o, std::ostream& log) {
                               ": the model holds no words (punb found no STEM.vocab beside its "
                               "inputs), so it cannot read text");
   }
-  const unsigned threads =
-      std::min(o.threads == 0 ? available_cpus() : static_cast<unsigned>(o.threads), kMaxThreads);
+  const unsigned threads = thread_count(static_cast<std::uint64_t>(o.threads));
   WorkerPool pool(threads);
   const Classifier classifier(model, &pool);
   Output out(o.out);

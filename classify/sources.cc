@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "docfile/fatal.h"
 
@@ -58,6 +59,20 @@ void SourcesInTurn::check_all_taken() {
   } while (open_next());
 }
 
+SourcesByNumber::Mapped::Mapped(Mapped&& other) noexcept
+    : map_(std::exchange(other.map_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      copy_(std::move(other.copy_)) {}
+
+SourcesByNumber::Mapped::~Mapped() {
+  if (map_) munmap(const_cast<char*>(map_), size_);
+}
+
+void SourcesByNumber::Mapped::map(const char* data, std::size_t size) {
+  map_ = data;
+  size_ = size;
+}
+
 SourcesByNumber::SourcesByNumber(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     Mapped& m = files_.emplace_back();
@@ -70,13 +85,9 @@ SourcesByNumber::SourcesByNumber(const std::vector<std::string>& paths) {
     }
     if (S_ISREG(st.st_mode) && st.st_size > 0) {
       void* p = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p != MAP_FAILED) {
-        m.data = static_cast<const char*>(p);
-        m.size = static_cast<std::size_t>(st.st_size);
-        m.mapped = true;
-      }
+      if (p != MAP_FAILED) m.map(static_cast<const char*>(p), static_cast<std::size_t>(st.st_size));
     }
-    if (!m.mapped) {
+    if (m.bytes().empty()) {
       char chunk[1 << 16];
       for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) != 0;) {
         if (got < 0 && errno == EINTR) continue;
@@ -85,33 +96,28 @@ SourcesByNumber::SourcesByNumber(const std::vector<std::string>& paths) {
           close(fd);
           throw Fatal(kBadSources, path + ": " + std::strerror(err));
         }
-        m.copy.append(chunk, static_cast<std::size_t>(got));
+        m.copy().append(chunk, static_cast<std::size_t>(got));
       }
-      m.data = m.copy.data();
-      m.size = m.copy.size();
     }
     close(fd);
     first_.push_back(starts_.size());
-    for (std::size_t at = 0; at < m.size;) {
+    const std::string_view bytes = m.bytes();
+    for (std::size_t at = 0; at < bytes.size();) {
       starts_.push_back(at);
-      const void* end = std::memchr(m.data + at, '\n', m.size - at);
-      at = end ? static_cast<std::size_t>(static_cast<const char*>(end) - m.data) + 1 : m.size;
+      const std::size_t end = bytes.find('\n', at);
+      at = end == std::string_view::npos ? bytes.size() : end + 1;
     }
   }
   first_.push_back(starts_.size());
-}
-
-SourcesByNumber::~SourcesByNumber() {
-  for (Mapped& m : files_)
-    if (m.mapped) munmap(const_cast<char*>(m.data), m.size);
 }
 
 std::string_view SourcesByNumber::at(std::uint64_t document) const {
   const auto f = static_cast<std::size_t>(std::upper_bound(first_.begin(), first_.end(), document) -
                                           first_.begin() - 1);
   const std::uint64_t begin = starts_[document];
-  const std::uint64_t end = document + 1 < first_[f + 1] ? starts_[document + 1] : files_[f].size;
-  return source_text(files_[f].data + begin, end - begin);
+  const std::string_view bytes = files_[f].bytes();
+  const std::uint64_t end = document + 1 < first_[f + 1] ? starts_[document + 1] : bytes.size();
+  return source_text(bytes.data() + begin, end - begin);
 }
 
 }  // namespace punb::classify

@@ -34,7 +34,6 @@ class SourcesInTurn {
 class SourcesByNumber {
  public:
   explicit SourcesByNumber(const std::vector<std::string>& paths);
-  ~SourcesByNumber();
   SourcesByNumber(const SourcesByNumber&) = delete;
   SourcesByNumber& operator=(const SourcesByNumber&) = delete;
 
@@ -42,11 +41,22 @@ class SourcesByNumber {
   std::string_view at(std::uint64_t document) const;
 
  private:
-  struct Mapped {
-    const char* data = nullptr;
-    std::size_t size = 0;
-    bool mapped = false;
-    std::string copy;  // for a file that cannot be mapped (a pipe)
+  // A file's bytes: mapped, or copied for a file that cannot be mapped (a pipe). The bytes are
+  // found anew at each use, since a short copy lives inside the object and moves with it.
+  class Mapped {
+   public:
+    Mapped() = default;
+    Mapped(Mapped&& other) noexcept;
+    Mapped& operator=(Mapped&&) = delete;
+    ~Mapped();
+    void map(const char* data, std::size_t size);
+    std::string& copy() { return copy_; }
+    std::string_view bytes() const { return map_ ? std::string_view(map_, size_) : copy_; }
+
+   private:
+    const char* map_ = nullptr;
+    std::size_t size_ = 0;
+    std::string copy_;
   };
   std::vector<Mapped> files_;
   std::vector<std::uint64_t> first_;   // the first document of each file, and the total last

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <system_error>
 
 namespace punb {
@@ -103,6 +104,11 @@ unsigned available_cpus() {
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   const int n = CPU_COUNT(&set);
   return n > 0 ? static_cast<unsigned>(n) : 1;
+}
+
+unsigned thread_count(std::uint64_t requested) {
+  const std::uint64_t asked = requested == 0 ? available_cpus() : requested;
+  return static_cast<unsigned>(std::min<std::uint64_t>(asked, kMaxThreads));
 }
 
 }  // namespace punb

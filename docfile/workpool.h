@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -50,5 +51,13 @@ class WorkerPool {
 
 // The number of CPUs this process may run on (its affinity mask), at least 1.
 unsigned available_cpus();
+
+// More threads than this gain nothing over the 8 to 64 CPUs of the machines punb runs on, and a
+// mistyped count must not ask the system for millions of threads.
+inline constexpr unsigned kMaxThreads = 256;
+
+// The threads of a run for which `requested` were asked (-j, n_jobs): 0 asks for the CPUs this
+// process may run on; no count goes past kMaxThreads.
+unsigned thread_count(std::uint64_t requested);
 
 }  // namespace punb

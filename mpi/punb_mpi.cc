@@ -2,6 +2,7 @@
 // inputs, and the files and the reports are those of punb on one process.
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/options.h"
@@ -31,5 +32,7 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     return session.end_on_fault("out of memory", "not enough memory for the documents of this run",
                                 punb::report_fatal);
+  } catch (const std::system_error& e) {
+    return session.end_on_fault("system error", e.what(), punb::report_fatal);
   }
 }

@@ -202,6 +202,17 @@ class ModelReader {
     return v;
   }
 
+  // Refuses `entries`, a declared count of lines to come, when fewer lines come before the
+  // checksum: tables are sized by such counts, and a small file must not cost a large table.
+  void check_lines_follow(std::int64_t entries, std::string_view what) const {
+    const auto left =
+        std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_), text_.end(), '\n') - 1;
+    if (entries > left) {
+      fail(std::string(what) + " " + std::to_string(entries) + " is more entries than the " +
+           std::to_string(left) + " lines that follow");
+    }
+  }
+
   // Splits a line into exactly `n` fields at `delimiter`.
   std::vector<std::string_view> split(std::string_view line, char delimiter, std::size_t n,
                                       std::string_view expected) const {
@@ -323,6 +334,7 @@ void read_fields(const Header& h, const ModelReader& in, SavedModel& m) {
 void read_sequence(ModelReader& in, std::string_view count, SavedModel& m) {
   const std::int64_t n =
       in.integer(count, "sequence", m.iterations + std::int64_t{1}, m.iterations + std::int64_t{1});
+  in.check_lines_follow(n, "sequence");
   m.sequence.resize(static_cast<std::size_t>(n));
   for (std::int64_t t = 0; t < n; ++t) {
     const auto f = in.split(in.next_line(), ' ', 3, "'entry prior miss-rate'");
@@ -336,6 +348,7 @@ void read_words(ModelReader& in, const Header& h, std::string_view count, SavedM
   const std::int64_t n = in.integer(count, "words", 0, kIndexCount);
   if (in.integer(h["vocabulary-size"], "vocabulary-size", 0, kIndexCount) != n)
     in.fail("words " + std::to_string(n) + " does not match the field vocabulary-size");
+  in.check_lines_follow(n, "words");
   const std::int64_t lowest_counted = m.mode == RunMode::naive_bayes ? 1 : 0;
   m.indices.resize(static_cast<std::size_t>(n));
   m.neg.resize(m.indices.size());
@@ -368,6 +381,7 @@ void read_text_vocabulary(ModelReader& in, SavedModel& m) {
     in.fail("expected 'text-vocabulary N fold yes|no min-length M'");
   TextVocabulary& t = m.text.emplace();
   const std::int64_t n = in.integer(f[0], "text-vocabulary", 1, kLargestIndex);
+  in.check_lines_follow(n, "text-vocabulary");
   t.folded = f[2] == "yes";
   t.min_length = static_cast<std::uint64_t>(in.integer(f[4], "min-length", 1, INT64_MAX));
   t.indices.resize(static_cast<std::size_t>(n));

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "docfile/fatal.h"
@@ -95,6 +96,8 @@ int main(int argc, char** argv) {
     std::cerr << "punb-report: " << e.detail() << "\n";
   } catch (const std::bad_alloc&) {
     std::cerr << "punb-report: out of memory\n";
+  } catch (const std::system_error& e) {
+    std::cerr << "punb-report: " << e.what() << "\n";  // a thread or lock the system refused
   }
   return kExitFatal;
 }

@@ -219,8 +219,12 @@ std::vector<Case> cases() {
     // Keeping the classifier: written complete or not at all, and only by a run that succeeds.
     {"kov_model_on_a_full_disk", true, {}, {"--model", "/dev/full"}, kGoodOutput + "can not write model file", 1,
      "/dev/full: No space left on device", {{"data.output", kSameAsGood}}},
-    {"kov_model_in_a_missing_folder", true, {}, {"--model", "nowhere/m"}, kGoodOutput + "can not write model file", 1,
-     "nowhere/m: No such file or directory", {{"data.output", kSameAsGood}}},
+    // A model path that cannot be written costs no run.
+    {"kov_model_in_a_missing_folder", true, {}, {"--model", "nowhere/m"}, "can not write model file", 1,
+     "nowhere/m: No such file or directory", no_files},
+    {"kov_model_is_a_folder", true, directory("m"), {"--model", "m"}, "can not write model file", 1, "m: Is a directory", no_files},
+    {"nb_model_under_a_file", false, {}, {"--model", "data.pos/m"}, "can not write model file", 1,
+     "data.pos/m: Not a directory", no_files},
     {"kov_bad_vocabulary_costs_no_run", true, replace("data.vocab", "1\t1\t1\tword\n2\tnonsense\n"), {"--model", "m"},
      "vocabulary file does not parse", 1, "data.vocab:2:", {{"data.log", kAbsent}, {"m", kAbsent}}},
     {"kov_vocabulary_without_options_taken_as_folded", true, replace("data.vocab", "1\t1\t1\tword\n"), {"--model", "m"},

@@ -2,7 +2,10 @@
 
 // Scratch directories, generated corpora and runs of the built binaries for the tests.
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -70,6 +73,32 @@ inline RunResult run_in_directory(const std::string& cwd, const std::string& pro
   command += " >" + shell_quote(capture.path("out")) + " 2>" + shell_quote(capture.path("err")) +
              " </dev/null";
   const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, capture.read("out"), capture.read("err")};
+}
+
+// Runs `program` as run_in_directory does, without a shell, and sets `peak_kb` to the most
+// memory it held (its peak resident size, in kB).
+inline RunResult run_measured(const std::string& cwd, const std::string& program,
+                              const std::vector<std::string>& args, long& peak_kb) {
+  const TempDir capture;
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(capture.path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(capture.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(cwd.c_str()) != 0)
+      _exit(127);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int raw = 0;
+  struct rusage usage {};
+  if (child < 0 || wait4(child, &raw, 0, &usage) != child) throw std::runtime_error("no run");
+  peak_kb = usage.ru_maxrss;
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, capture.read("out"), capture.read("err")};
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "docfile/workpool.h"
 
@@ -30,14 +31,13 @@ STEM.vocab.options (how the words were read).
   --max-df F               drop words found in more than this fraction of them (default 1.0)
   --max-words N            keep the N words of highest document frequency (default and at
                            most 499999)
-  -j N                     threads (default and 0: the CPUs this process may use)
+  -j N                     threads (default and 0: the CPUs this process may use; at most
+                           256 are used)
   --help                   this text
   --version                the version
 )";
 
 namespace {
-
-constexpr int kMaxThreads = 1024;
 
 bool looks_like_option(const std::string& s) { return s.size() > 1 && s[0] == '-'; }
 
@@ -137,7 +137,9 @@ Options parse_options(const std::vector<std::string>& args) {
       o.limits.max_words = whole_number<std::uint32_t>(name, value(), 1, kMaxIndex);
       limit_options.push_back(name);
     } else if (name == "-j") {
-      o.threads = whole_number<int>(name, value(), 0, kMaxThreads);
+      // As punb reads it: any count that fits in 32 bits, of which kMaxThreads are used.
+      o.threads =
+          static_cast<int>(thread_count(whole_number<std::uint32_t>(name, value(), 0, INT32_MAX)));
     } else if (name == "--help" || name == "-h") {
       o.help = true;
     } else if (name == "--version") {
@@ -158,8 +160,6 @@ Options parse_options(const std::vector<std::string>& args) {
   return o;
 }
 
-int default_thread_count() {
-  return static_cast<int>(std::min(available_cpus(), static_cast<unsigned>(kMaxThreads)));
-}
+int default_thread_count() { return static_cast<int>(thread_count(0)); }
 
 }  // namespace punb::vectorize

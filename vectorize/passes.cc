@@ -6,8 +6,11 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 
+#include "docfile/fatal.h"
 #include "vectorize/batches.h"
 #include "vectorize/progress.h"
 #include "vectorize/words.h"
@@ -83,7 +86,8 @@ class InOrder {
 };
 
 // Runs work(thread) on `threads` threads, the caller's among them; after a failure calls
-// on_failure() so that the others stop, and rethrows the first failure once all have ended.
+// on_failure() so that the others stop, and rethrows the first failure once all have ended. A
+// thread the system does not start ends the run: the work of a pass is shared out by thread.
 template <class Work, class OnFailure>
 void run_threads(int threads, Work&& work, OnFailure&& on_failure) {
   std::mutex mutex;
@@ -100,7 +104,15 @@ void run_threads(int threads, Work&& work, OnFailure&& on_failure) {
     }
   };
   std::vector<std::thread> pool;
-  for (int t = 1; t < threads; ++t) pool.emplace_back(guarded, t);
+  pool.reserve(static_cast<std::size_t>(threads));
+  try {
+    for (int t = 1; t < threads; ++t) pool.emplace_back(guarded, t);
+  } catch (const std::system_error& e) {
+    on_failure();
+    for (std::thread& t : pool) t.join();
+    throw Fatal("can not start threads",
+                "can not start " + std::to_string(threads) + " threads: " + e.code().message());
+  }
   guarded(0);
   for (std::thread& t : pool) t.join();
   if (first) std::rethrow_exception(first);

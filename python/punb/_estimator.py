@@ -11,8 +11,6 @@ from sklearn.utils.validation import check_is_fitted, column_or_1d
 from . import _core
 from ._matrix import csr_arrays, native
 
-# As the command line: more threads gain nothing.
-_MAX_THREADS = 256
 _INT32_MAX = 2147483647
 
 
@@ -37,8 +35,9 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
     iterations : int, default=8
         EM iterations (``-i``), 0 or more.
     n_jobs : int or None, default=None
-        Threads (``-j``); None or -1: the CPUs this process may run on; at most 256 are used.
-        The results are the same for every value.
+        Threads (``-j``), as the command line reads them: a whole number up to 2**31 - 1, of
+        which at most 256 are used; None, -1 or 0: the CPUs this process may run on. The results
+        are the same for every value.
 
     Unlike the command line, which reads a value of 0 as its default, the estimator takes every
     value as it is: ``iterations=0`` runs no EM iteration.
@@ -152,18 +151,25 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
 
     def save_model(self, path):
         """Writes the command line's model file (``punb --model``), for ``punb-classify`` or
-        ``punb.load_model``. It is written under a temporary name and renamed when complete.
-        Raises OSError when it cannot be written."""
+        ``punb.load_model``. It is written under a temporary name and renamed when complete,
+        keeping the permission bits of the file it replaces. A symbolic link stays one: the
+        file at the end of its links is replaced. A device, a pipe, or anything reached through
+        an open file's link (``/dev/stdout``, ``/proc/self/fd/N``) is written in place. Raises
+        OSError when it cannot be written."""
         check_is_fitted(self, "_model")
         self._model.save(os.fsencode(path))
 
     def _threads(self):
+        """The count the core takes, which caps it as the command line caps -j: 0 asks for the
+        CPUs this process may run on."""
         n = self.n_jobs
         if n is None or (_is_integer(n) and n == -1):
             return 0
-        if _is_integer(n) and n >= 1:
-            return int(min(n, _MAX_THREADS))
-        raise ValueError(f"n_jobs must be None, -1 or a whole number from 1 up, not {n!r}")
+        if _is_integer(n) and 0 <= n <= _INT32_MAX:
+            return int(n)
+        raise ValueError(
+            f"n_jobs must be None, -1 or a whole number from 0 to {_INT32_MAX}, not {n!r}"
+        )
 
     def _take(self, model):
         """Sets the fitted attributes from a trained model."""

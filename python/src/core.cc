@@ -41,8 +41,6 @@ constexpr std::int64_t kMaxColumns = punb::kIndexCount - 1;
 constexpr double kMaxCount = 2147483647.0;
 // Documents are handed to a run in blocks of about this many pairs, and scored likewise.
 constexpr std::int64_t kBlockPairs = std::int64_t{1} << 20;
-// As the command line: more threads gain nothing and a mistyped count must not ask for millions.
-constexpr int kMaxThreads = 256;
 // The spy step always runs one round.
 constexpr int kSpyStepRounds = 1;
 
@@ -274,9 +272,9 @@ punb::DocumentSet rows_labelled(const Csr& x, const I* indptr, const I* indices,
       std::move(name), words);
 }
 
+// As the command line's -j; the estimator asks for the default with 0.
 unsigned thread_count(int n_jobs) {
-  if (n_jobs <= 0) return std::min(punb::available_cpus(), static_cast<unsigned>(kMaxThreads));
-  return static_cast<unsigned>(std::min(n_jobs, kMaxThreads));
+  return punb::thread_count(n_jobs <= 0 ? 0 : static_cast<std::uint64_t>(n_jobs));
 }
 
 // A trained classifier: the model file's content, and its vocabulary and logarithms for scoring.
@@ -382,6 +380,7 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "punb's exact core over compressed sparse row matrices";
   m.attr("__version__") = PUNB_VERSION;
   m.attr("MAX_COLUMNS") = kMaxColumns;
+  m.attr("MAX_THREADS") = punb::kMaxThreads;
 
   py::register_exception_translator([](std::exception_ptr e) {
     try {

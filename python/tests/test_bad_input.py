@@ -83,8 +83,8 @@ FIT = [
     ("iterations fractional", fit(iterations=2.5), "iterations must be a whole number from 0 up, not 2.5"),
     ("iterations bool", fit(iterations=True), "iterations must be a whole number"),
     ("iterations beyond 32 bits", fit(iterations=2**31), "iterations must be a whole number"),
-    ("n_jobs 0", fit(n_jobs=0), "n_jobs must be None, -1 or a whole number from 1 up, not 0"),
-    ("n_jobs -2", fit(n_jobs=-2), "n_jobs must be None, -1 or a whole number from 1 up, not -2"),
+    ("n_jobs -2", fit(n_jobs=-2), "n_jobs must be None, -1 or a whole number from 0 to 2147483647, not -2"),
+    ("n_jobs beyond 32 bits", fit(n_jobs=2**31), "not 2147483648"),
     ("n_jobs fractional", fit(n_jobs=1.5), "n_jobs must be None"),
     ("degenerate model", fit(mode="nb", smoothing=5e-324), "degenerate model: "),
 ]
@@ -158,6 +158,50 @@ def test_model_files_refused(tmp_path, fitted):
     with pytest.raises(OSError) as refused:
         fitted.save_model(tmp_path / "missing" / "m.model")
     assert str(refused.value).startswith("can not write model file: ")
+
+
+def resealed(body):
+    """A model file's text with the checksum of `body`, as the writer makes it."""
+    h = 0xCBF29CE484222325
+    for byte in body:
+        h = ((h ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return body + b"checksum fnv1a64 %016x\n" % h
+
+
+def declaring(text, changes):
+    """The model text with the lines that begin with each key replaced, and resealed."""
+    lines = text.split(b"\n")[:-2]  # without the checksum line and the final empty piece
+    for key, line in changes.items():
+        at = next(k for k, old in enumerate(lines) if old.startswith(key))
+        lines[at] = line
+    return resealed(b"\n".join(lines) + b"\n")
+
+
+# Counts the file does not hold: refused before anything is sized by them (the first would ask
+# for 2^31 entries), with the line that declares them.
+COUNTS = [
+    ("sequence", {b"iterations ": b"iterations 2147483647", b"sequence ": b"sequence 2147483648"},
+     "sequence 2147483648 is more entries than the"),
+    ("words", {b"vocabulary-size ": b"vocabulary-size 500000", b"words ": b"words 500000"},
+     "words 500000 is more entries than the"),
+    ("text vocabulary", {b"text-vocabulary ": b"text-vocabulary 499999 fold yes min-length 1"},
+     "text-vocabulary 499999 is more entries than the 0 lines that follow"),
+]
+
+
+@pytest.mark.parametrize("name, changes, said", COUNTS, ids=[c[0] for c in COUNTS])
+def test_model_counts_the_file_does_not_hold(tmp_path, fitted, name, changes, said):
+    declared_by = said.split(" ")[0].encode() + b" "
+    fitted.save_model(tmp_path / "good.model")
+    text = (tmp_path / "good.model").read_bytes()
+    assert punb.load_model(tmp_path / "good.model").get_params() == dict(
+        fitted.get_params(), n_jobs=None
+    )
+    (tmp_path / "m").write_bytes(declaring(text, changes))
+    line = next(k for k, old in enumerate(text.split(b"\n")) if old.startswith(declared_by)) + 1
+    with pytest.raises(ValueError) as refused:
+        punb.load_model(tmp_path / "m")
+    assert str(refused.value).startswith(f"bad model file: {tmp_path}/m:{line}: {said}")
 
 
 # The corpora on which the command line stops, each with its own message.

@@ -74,7 +74,7 @@ def test_forms_of_y(reference, y):
     np.testing.assert_array_equal(got, expected)
 
 
-@pytest.mark.parametrize("n_jobs", [None, -1, 3, 300])
+@pytest.mark.parametrize("n_jobs", [None, -1, 0, 3, 300, 2**31 - 1])
 def test_threads_change_nothing(reference, n_jobs):
     mode, expected = reference
     np.testing.assert_array_equal(proba(mode=mode, n_jobs=n_jobs), expected)

@@ -2,8 +2,10 @@
 reproduces predict_proba from a model the estimator saved, and load_model reproduces STEM.output
 from a model punb kept; pickles carry the same model."""
 
+import os
 import pickle
 import shutil
+import stat
 import subprocess
 
 import numpy as np
@@ -92,3 +94,63 @@ def test_pickle_and_save_keep_the_model(tmp_path, data, mode):
                 np.testing.assert_equal(getattr(again, name), value, err_msg=name)
     unfitted = pickle.loads(pickle.dumps(punb.PUNaiveBayes(mode=mode, iterations=3)))
     assert unfitted.get_params()["iterations"] == 3 and not hasattr(unfitted, "classes_")
+
+
+def link(tmp_path, name, target):
+    (tmp_path / name).symlink_to(target)
+
+
+# Where save_model's bytes go, as for the command line's files: (setup, the name saved to, the
+# link it must still be, the file that must hold the model).
+SAVED_THROUGH = [
+    ("link to a file", lambda d: ((d / "target").write_text("earlier\n"), link(d, "x", "target")),
+     "target", "target"),
+    ("link through a folder",
+     lambda d: ((d / "sub").mkdir(), (d / "sub" / "real").write_text("earlier\n"),
+                link(d, "sub/inner", "real"), link(d, "x", "sub/inner")),
+     "sub/inner", "sub/real"),
+    ("link to a missing name", lambda d: link(d, "x", "new"), "new", "new"),
+]
+
+
+@pytest.mark.parametrize("case", SAVED_THROUGH, ids=[c[0] for c in SAVED_THROUGH])
+def test_save_model_keeps_links(tmp_path, data, case):
+    _, setup, link_text, written = case
+    X, y, _, _ = data
+    estimator = punb.PUNaiveBayes(mode="nb").fit(X, y)
+    setup(tmp_path)
+    estimator.save_model(tmp_path / "x")
+    assert (tmp_path / "x").is_symlink() and os.readlink(tmp_path / "x") == link_text
+    assert (tmp_path / written).read_bytes() == estimator._model.to_text()
+    assert not [p for p in tmp_path.rglob("*") if ".tmp-" in p.name]
+
+
+def test_save_model_writes_open_files_in_place_and_keeps_permissions(tmp_path, data):
+    X, y, _, _ = data
+    estimator = punb.PUNaiveBayes(mode="nb").fit(X, y)
+    # As /dev/stdout: a link to an open file of the process.
+    with open(tmp_path / "opened", "wb") as opened:
+        link(tmp_path, "x", f"/proc/self/fd/{opened.fileno()}")
+        estimator.save_model(tmp_path / "x")
+    assert (tmp_path / "x").is_symlink()
+    assert (tmp_path / "opened").read_bytes() == estimator._model.to_text()
+    for mode in (0o600, 0o750):
+        (tmp_path / "kept").write_text("earlier\n")
+        os.chmod(tmp_path / "kept", mode)
+        estimator.save_model(tmp_path / "kept")
+        assert stat.S_IMODE(os.stat(tmp_path / "kept").st_mode) == mode
+        assert (tmp_path / "kept").read_bytes() == estimator._model.to_text()
+
+
+def test_info_says_what_zero_spies_and_iterations_did(tmp_path, data):
+    # The command line reads -s 0 and -i 0 as its defaults: they must not describe such a model.
+    X, y, _, _ = data
+    punb.PUNaiveBayes(spy_fraction=0, iterations=0, threshold_rate=0.2).fit(X, y).save_model(
+        tmp_path / "m.model")
+    info = subprocess.run([tool("punb-classify"), "m.model", "--info"], cwd=tmp_path, check=True,
+                          capture_output=True, text=True).stdout
+    options = next(line for line in info.splitlines() if line.startswith("options "))
+    assert options.split(None, 1)[1] == (
+        "-l 0.1 -rt 0.2; spy fraction 0: no spies; iterations 0: no EM iteration, the first "
+        "classifier only"
+    )

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 
+#include "classify/run.h"
 #include "docfile/fatal.h"
 
 namespace punb {
@@ -146,6 +147,34 @@ TEST(ModelFile, RefusesValuesNoRunLeaves) {
       EXPECT_NE(e.detail().find(c.message), std::string::npos) << e.detail();
       EXPECT_EQ(e.detail().rfind("m:", 0), 0u) << e.detail();
     }
+  }
+}
+
+// The command line reads -s 0 and -i 0 as its defaults; a model fitted with those values (by the
+// Python package) must not be described with them.
+TEST(ModelFile, InfoSaysWhatOptionsTheCommandLineCannotGive) {
+  struct Case {
+    double spy_fraction;
+    std::int32_t iterations;
+    const char* options;
+  };
+  const Case cases[] = {
+      {0.3, 3, "-l 1e-300 -s 0.3 -rt 0.9999999999999999 -i 3\n"},
+      {0, 3, "-l 1e-300 -rt 0.9999999999999999 -i 3; spy fraction 0: no spies\n"},
+      {0.3, 0,
+       "-l 1e-300 -s 0.3 -rt 0.9999999999999999; iterations 0: no EM iteration, the first "
+       "classifier only\n"},
+      {0, 0,
+       "-l 1e-300 -rt 0.9999999999999999; spy fraction 0: no spies; iterations 0: no EM "
+       "iteration, the first classifier only\n"},
+  };
+  for (const Case& c : cases) {
+    SavedModel m = sample(RunMode::positive_unlabeled, false);
+    m.spy_fraction = c.spy_fraction;
+    m.iterations = c.iterations;
+    const std::string info = classify::describe_model(m, "m");
+    EXPECT_NE(info.find("\noptions             " + std::string(c.options)), std::string::npos)
+        << info;
   }
 }
 

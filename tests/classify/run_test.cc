@@ -125,6 +125,97 @@ TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
             classify(dir, {"m", "--ids", "docs.ids", "docs"}).out);
 }
 
+// Sources ranked with their documents come from pipes as well as files, short ones (held
+// inside the string that reads them) among long ones, in any order of --ids files.
+TEST(Classify, RanksSourcesFromPipesAndFilesTogether) {
+  TempDir dir;
+  small_model(dir);
+  std::string docs, all_ids;
+  std::vector<std::string> parts(5);
+  const std::size_t ends[] = {3, 1003, 1005, 2500, 3000};
+  for (std::size_t i = 0, part = 0; i < 3000; ++i) {
+    if (i == ends[part]) ++part;
+    docs += std::to_string(1 + i % 4) + ":" + std::to_string(1 + i % 7) + " 9:1\n";
+    std::string id = part == 0 || part == 2 ? "s" : "source " + std::string(60, 'x');
+    id += std::to_string(i);
+    parts[part] += id + "\n";
+    all_ids += id + "\n";
+  }
+  dir.write("many", docs);
+  dir.write("all.ids", all_ids);
+  for (std::size_t p = 0; p < parts.size(); ++p) dir.write("part" + std::to_string(p), parts[p]);
+  const RunResult one_file = classify(dir, {"m", "--rank", "--ids", "all.ids", "many"});
+  ASSERT_EQ(one_file.status, 0) << one_file.err;
+  ASSERT_EQ(lines_of(one_file.out).size(), 3000u);
+  // Pipes as a shell makes them (/dev/fd/N), one of them empty.
+  const std::string pipes =
+      "exec \"$0\" m --rank -j 2 --ids <(cat part0) --ids part1 --ids <(cat part2) "
+      "--ids <(cat part3) --ids part4 --ids <(:) many";
+  const RunResult piped = run_in_directory(dir.root(), "/bin/bash", {"-c", pipes, CLASSIFY_BINARY});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  const auto [got, want] =
+      std::mismatch(piped.out.begin(), piped.out.end(), one_file.out.begin(), one_file.out.end());
+  EXPECT_TRUE(got == piped.out.end() && want == one_file.out.end())
+      << "the output differs from byte " << got - piped.out.begin() << " of " << one_file.out.size()
+      << ": " << std::string(got, std::min(got + 80, piped.out.end()));
+}
+
+// A system that starts no more threads: a run's pool goes on with the threads it got, to the
+// same bytes, while a pass of the text reader, which shares its work out by thread, ends the run
+// with a message instead of an abort.
+TEST(Classify, ThreadsTheSystemRefuses) {
+  TempDir dir;
+  dir.write("p", "roses and tulips\ngarden roses\nroses\n");
+  dir.write("u", "traffic news\nroses in the news\nweather\n");
+  ASSERT_EQ(vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
+  dir.write("s.test", "1 1:1\n-1 2:1\n");
+  ASSERT_EQ(run_punb(dir, {"-nb", "-f", "s", "--model", "m"}).status, 0);
+  struct Case {
+    const char* program;
+    std::vector<std::string> args;
+    int status;
+    const char* err;   // how standard error begins
+    const char* file;  // written by a run that succeeds, absent after one that fails
+  };
+  const Case cases[] = {
+      {CLASSIFY_BINARY,
+       {"m", "--text", "p", "u", "-j", "4", "-o", "out"},
+       1,
+       "punb-classify: can not start 4 threads: ",
+       "out"},
+      {VECTORIZE_BINARY,
+       {"-o", "t", "--vocab", "s.vocab", "--unlabel", "u", "-j", "4"},
+       1,
+       "punb-vectorize: can not start 4 threads: ",
+       "t.unlabel"},
+      {CLASSIFY_BINARY, {"m", "s.unlabel", "-j", "4", "-o", "out"}, 0, "", "out"},
+      {PUNB_BINARY, {"-nb", "-f", "s", "-j", "4"}, 0, "", "s.output"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args[1]);
+    std::vector<std::string> args = c.args;
+    const RunResult free = run_in_directory(dir.root(), c.program, args);
+    ASSERT_EQ(free.status, 0) << free.err;
+    const std::string expected = dir.read(c.file);
+    fs::remove(dir.path(c.file));
+    // Each thread's stack as large as the address space: no thread starts.
+    args.insert(args.begin(), {"-c", "ulimit -s 274877906944 && exec \"$0\" \"$@\"", c.program});
+    const RunResult r = run_in_directory(dir.root(), "/bin/sh", args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(r.out, free.out);
+      EXPECT_EQ(dir.read(c.file), expected);
+    } else {
+      EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+      EXPECT_FALSE(dir.exists(c.file));
+    }
+  }
+  // Counts past the cap are taken, and capped.
+  EXPECT_EQ(classify(dir, {"m", "s.unlabel", "-j", "2147483647"}).out,
+            classify(dir, {"m", "s.unlabel", "-j", "1"}).out);
+}
+
 // Text as punb-vectorize would number it with the model's vocabulary: punb-classify --text gives
 // the bytes of punb-vectorize --vocab followed by punb-classify --ids, folded or not.
 TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
@@ -304,7 +395,11 @@ std::vector<BadCase> bad_cases() {
       {"unknown_option", {}, {"m", "--colour", "c.test"}, 2, "unknown option '--colour'"},
       {"info_with_documents", {}, {"m", "--info", "c.test"}, 2, "--info takes no FILE"},
       {"min_not_a_number", {}, {"m", "--min", "nan", "c.test"}, 2, "--min takes a number"},
-      {"threads_beyond_the_cap", {}, {"m", "-j", "1025", "c.test"}, 2, "-j takes at most 1024"},
+      {"threads_beyond_32_bits",
+       {},
+       {"m", "-j", "2147483648", "c.test"},
+       2,
+       "-j takes a whole number from 0 to 2147483647"},
   };
 }
 
@@ -333,6 +428,62 @@ TEST_P(BadRun, FailsWithItsMessageAndNoOutputFile) {
 
 INSTANTIATE_TEST_SUITE_P(Table, BadRun, ::testing::ValuesIn(bad_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A positive-unlabeled model written out whole, with the counts it declares: of EM iterations,
+// of its sequence, of its words and of its words of text. Each section holds entries 0 and 1,
+// one word and one word of text.
+std::string declared_model(const std::string& iterations, const std::string& sequence,
+                           const std::string& words, const std::string& text) {
+  const std::string body =
+      "punb-model 1\npunb-version 1.0\nmode positive-unlabeled\nsmoothing-weight 0.1\n"
+      "spy-fraction 0.15\nthreshold-rate 0.1\niterations " +
+      iterations +
+      "\nclassifier Naivebayes Result\nselected 0\npositive-documents 10\n"
+      "unlabeled-documents 20\nspies 1\nreliable-negatives 5\nspy-threshold 0.5\n"
+      "prior-negative 0.5\nprior-positive 0.5\nvocabulary-size " +
+      words + "\nlowest-index 1\nlargest-index 1\nsequence " + sequence +
+      "\n0 0.5 0.1\n1 0.5 0.1\nwords " + words + "\n1 0.25 0.75\ntext-vocabulary " + text +
+      " fold yes min-length 1\n1\tword\n";
+  return body + fnv1a64_line(body);
+}
+
+// A count that the file does not hold is refused before anything is sized by it: a file of a
+// few hundred bytes costs no more memory than a good one, whatever it declares.
+TEST(Classify, RefusesCountsTheModelFileDoesNotHold) {
+  struct Case {
+    const char* name;
+    std::string model;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"sequence_past_2_pow_31", declared_model("2147483647", "2147483648", "1", "1"),
+       "m:20: sequence 2147483648 is more entries than the 6 lines that follow"},
+      {"sequence_that_fits_in_memory", declared_model("99999999", "100000000", "1", "1"),
+       "m:20: sequence 100000000 is more entries"},
+      {"words", declared_model("1", "2", "500000", "1"),
+       "m:23: words 500000 is more entries than the 3 lines that follow"},
+      {"words_one_too_many", declared_model("1", "2", "4", "1"),
+       "m:23: words 4 is more entries than the 3 lines that follow"},
+      {"text_vocabulary", declared_model("1", "2", "1", "499999"),
+       "m:25: text-vocabulary 499999 is more entries than the 1 lines that follow"},
+  };
+  TempDir dir;
+  dir.write("m", declared_model("1", "2", "1", "1"));
+  long good_kb = 0;
+  const RunResult good = run_measured(dir.root(), CLASSIFY_BINARY, {"m", "--info"}, good_kb);
+  ASSERT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.out.find("words               1, folded"), std::string::npos) << good.out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir.write("m", c.model);
+    long peak_kb = 0;
+    const RunResult r = run_measured(dir.root(), CLASSIFY_BINARY, {"m", "--info"}, peak_kb);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("punb-classify: " + std::string(c.message), 0), 0u) << r.err;
+    EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    EXPECT_LT(peak_kb, good_kb + 4096);
+  }
+}
 
 TEST(Classify, InfoDescribesTheModel) {
   TempDir dir;

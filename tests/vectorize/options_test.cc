@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "docfile/workpool.h"
+
 namespace punb::vectorize {
 namespace {
 
@@ -42,6 +44,9 @@ TEST(Options, DefaultsAndTheVocabularyMode) {
   EXPECT_EQ(o.threads, default_thread_count());
   EXPECT_EQ(parse_options({"-o", "s", "--pos", "p", "--unlabel", "u", "-j", "0"}).threads,
             default_thread_count());
+  // Any count is taken, as punb takes it; no more than the cap are used.
+  EXPECT_EQ(parse_options({"-o", "s", "--pos", "p", "--unlabel", "u", "-j", "2147483647"}).threads,
+            static_cast<int>(kMaxThreads));
   EXPECT_EQ(parse_options({"-o", "s", "--vocab", "v", "--test-pos", "t"}).vocabulary_file, "v");
   EXPECT_TRUE(parse_options({"--help"}).help);
 }
@@ -51,7 +56,7 @@ TEST(Options, RefusesCommandLinesThatCannotRun) {
   const std::vector<Args> extra = {
       {"-j", "-1"},
       {"-j", "x"},
-      {"-j", "2000"},
+      {"-j", "2147483648"},
       {"--min-df", "0"},
       {"--min-df", "1.5"},
       {"--max-df", "0"},
