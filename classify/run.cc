@@ -195,10 +195,10 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   const std::vector<vectorize::InputFile> inputs = vectorize::list_inputs(paths, warnings);
   for (const std::string& w : warnings) log << "punb-classify: " << w << "\n";
 
-  vectorize::Vocabulary vocabulary;
+  words::Vocabulary vocabulary;
   for (std::size_t k = 0; k < model.text->words.size(); ++k)
     vocabulary.push_back({model.text->indices[k], 0, 0, model.text->words[k]});
-  const vectorize::WordFilter filter{model.text->folded, model.text->min_length, nullptr};
+  const words::WordFilter filter{model.text->folded, model.text->min_length, nullptr};
 
   DocStore doc;
   std::string line;

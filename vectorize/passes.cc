@@ -10,7 +10,7 @@
 
 #include "vectorize/batches.h"
 #include "vectorize/progress.h"
-#include "vectorize/words.h"
+#include "words/words.h"
 
 namespace punb::vectorize {
 
@@ -142,9 +142,9 @@ class LookupQueue {
   std::string bytes_;
 };
 
-class TrainingCounter final : public WordSink {
+class TrainingCounter final : public words::WordSink {
  public:
-  explicit TrainingCounter(const WordFilter& filter) : filter_(filter) {}
+  explicit TrainingCounter(const words::WordFilter& filter) : filter_(filter) {}
 
   // Where the words of the next documents are recorded; null: nowhere.
   void record_into(RecordedBatch* batch, FillArray<RecordedWord>* words) {
@@ -185,12 +185,12 @@ class TrainingCounter final : public WordSink {
       ++t.occurrences;
     });
   }
-  WordTable<WordTally>& table() { return table_; }
+  words::WordTable<WordTally>& table() { return table_; }
 
  private:
   LookupQueue queue_;
-  const WordFilter& filter_;
-  WordTable<WordTally> table_;
+  const words::WordFilter& filter_;
+  words::WordTable<WordTally> table_;
   std::uint64_t document_ = 0;
   RecordedBatch* record_ = nullptr;
   FillArray<RecordedWord>* words_ = nullptr;
@@ -198,10 +198,10 @@ class TrainingCounter final : public WordSink {
 };
 
 // Turns the words of a document into its `index:count` pairs.
-class DocumentEncoder final : public WordSink {
+class DocumentEncoder final : public words::WordSink {
  public:
-  DocumentEncoder(const WordTable<std::uint32_t>& index, std::uint32_t max_index,
-                  const WordFilter& filter)
+  DocumentEncoder(const words::WordTable<std::uint32_t>& index, std::uint32_t max_index,
+                  const words::WordFilter& filter)
       : index_(index),
         filter_(filter),
         counts_(max_index + std::size_t{1}),
@@ -294,8 +294,8 @@ class DocumentEncoder final : public WordSink {
       out += '\n';
   }
 
-  const WordTable<std::uint32_t>& index_;
-  const WordFilter& filter_;
+  const words::WordTable<std::uint32_t>& index_;
+  const words::WordFilter& filter_;
   LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
   // The indices of the document: a bit for each, and a bit for each word of those bits that is
@@ -344,8 +344,8 @@ void add_encoded(const InputFile& input, std::uint32_t input_number, std::uint64
   t.out_of_vocabulary += encoder.take_out_of_vocabulary();
 }
 
-void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, WordSplitter& splitter,
-                  DocumentEncoder& encoder, EncodedBatch& out) {
+void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs,
+                  words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
   for (const DocumentRef& d : batch.documents) {
     const InputFile& input = inputs[d.input];
@@ -398,8 +398,8 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 }  // namespace
 
 TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads, WordSplitters& splitters,
-                                   std::size_t recording_limit) {
+                                   const words::WordFilter& filter, int threads,
+                                   WordSplitters& splitters, std::size_t recording_limit) {
   SharedReader reader(inputs, 0, training, "counting training words");
   const auto thread_count = static_cast<std::size_t>(threads);
   std::vector<std::unique_ptr<TrainingCounter>> counters(thread_count);
@@ -413,7 +413,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
         TrainingCounter& counter = *counters[t];
-        WordSplitter& splitter = splitters.of(t);
+        words::WordSplitter& splitter = splitters.of(t);
         if (recording) words[t] = FillArray<RecordedWord>(recording_limit / sizeof(RecordedWord));
         Batch batch;
         while (reader.next(batch)) {
@@ -471,7 +471,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
 
   // Each document was counted by one thread, so the tallies add up; the first thread's table
   // takes the others' in, one at a time, so that little more than one table is ever spare.
-  WordTable<WordTally> merged = std::move(counters[0]->table());
+  words::WordTable<WordTally> merged = std::move(counters[0]->table());
   for (std::size_t t = 0; t < counters.size(); ++t) {
     if (kept.complete) {
       std::vector<std::uint32_t>& entries = kept.merged_entry[t];
@@ -517,14 +517,14 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
   return result;
 }
 
-WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
+WrittenSets encode_sets(const std::vector<InputFile>& inputs, const words::WordFilter& filter,
+                        const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording) {
   const bool recorded = recording && recording->complete;
   // The words of the documents to read are looked up by their text.
-  WordTable<std::uint32_t> index;
+  words::WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
-  for (const VocabularyEntry& e : vocabulary) {
+  for (const words::VocabularyEntry& e : vocabulary) {
     if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
@@ -545,7 +545,7 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
   run_threads(
       threads,
       [&](int t) {
-        WordSplitter& splitter = splitters.of(t);
+        words::WordSplitter& splitter = splitters.of(t);
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;

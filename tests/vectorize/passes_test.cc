@@ -13,6 +13,8 @@
 namespace punb::vectorize {
 namespace {
 
+using namespace words;
+
 // What a run of both passes hands out.
 struct Output {
   std::array<std::string, kSets> lines;

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "vectorize/words.h"
-#include "vectorize/wordtable.h"
+#include "words/words.h"
+#include "words/wordtable.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 using WordSet = WordTable<char>;
 
@@ -14,4 +14,4 @@ using WordSet = WordTable<char>;
 // left out). Each is folded by `folder`, as the words of the text are.
 WordSet load_stop_words(const std::string& source, WordSplitter& folder);
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

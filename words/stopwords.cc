@@ -1,10 +1,10 @@
-#include "vectorize/stopwords.h"
+#include "words/stopwords.h"
 
 #include "docfile/fatal.h"
-#include "vectorize/sources.h"
-#include "vectorize/utf8.h"
+#include "words/textfile.h"
+#include "words/utf8.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 namespace {
 
@@ -57,4 +57,4 @@ WordSet load_stop_words(const std::string& source, WordSplitter& folder) {
   return set;
 }
 
-}  // namespace punb::vectorize
+}  // namespace punb::words
