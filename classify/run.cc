@@ -189,12 +189,24 @@ class Results {
   std::uint64_t documents_ = 0;
 };
 
+// Whether a file's first line begins as a test line does, with the label 1 or -1 and a space.
+bool begins_with_label(std::string_view head) {
+  return head.starts_with("1 ") || head.starts_with("-1 ");
+}
+
 // Documents in punb's line format, file after file, scored by the pool's threads.
 void score_line_files(const Options& o, const Classifier& classifier, WorkerPool& pool,
-                      Results& results, EvaluationCounters& counters) {
+                      Results& results, EvaluationCounters& counters, std::ostream& log) {
   for (const std::string& path : o.files) {
-    read_and_score(path, kCannotRead, o.labeled, classifier.mask(), classifier.table(), pool,
-                   nullptr, [&](const ScoredTests& s) {
+    PieceReader in(path, kCannotRead);
+    if (!o.labeled && begins_with_label(in.head())) {
+      log << "punb-classify: " << path
+          << ":1: warning: the line begins with a label (1 or -1), as a test set's lines do; "
+             "without --labeled the labels are read as part of the documents (--labeled reads "
+             "test lines)\n";
+    }
+    read_and_score(in, o.labeled, classifier.mask(), classifier.table(), pool, nullptr,
+                   [&](const ScoredTests& s) {
                      if (o.labeled) {
                        for (std::size_t j = 0; j < s.post.size(); ++j) {
                          counters.count_label(s.labels[j]);
@@ -333,7 +345,7 @@ void run(const Options& o, std::ostream& log) {
   if (o.text) {
     score_text(o, model, classifier, static_cast<int>(threads), results, log);
   } else {
-    score_line_files(o, classifier, pool, results, counters);
+    score_line_files(o, classifier, pool, results, counters, log);
     results.finish([](std::uint32_t, std::uint64_t) { return std::string(); });
   }
   out.finish();

@@ -33,16 +33,14 @@ struct alignas(64) ScoredTests {
 // Appends the probability line of every posterior to `lines`.
 void append_probability_lines(std::span<const Posteriors> post, std::string& lines);
 
-// Reads a document file with the pool and hands take(const ScoredTests&) every piece of it in
-// file order, scored. Each document's words that are in the vocabulary (no other word counts) are
-// kept, and appended to `keep` when one is given. Test lines lead with their label; other lines'
-// labels read as 0. A fault in a line still hands over every document before it; a failure to read
-// ends the run with `fail_message`.
+// Reads the document file open in `in` with the pool and hands take(const ScoredTests&) every
+// piece of it in file order, scored. Each document's words that are in the vocabulary (no other
+// word counts) are kept, and appended to `keep` when one is given. Test lines lead with their
+// label; other lines' labels read as 0. A fault in a line still hands over every document before
+// it; a failure to read ends the run with the reader's message.
 template <class Take>
-void read_and_score(const std::string& path, const char* fail_message, bool test_lines,
-                    const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
-                    DocStore* keep, Take&& take) {
-  PieceReader in(path, fail_message);
+void read_and_score(PieceReader& in, bool test_lines, const VocabularyMask& mask,
+                    const ScoreTable& table, WorkerPool& pool, DocStore* keep, Take&& take) {
   if (keep) keep->reserve_for_text(in.file_size());
   std::vector<ScoredTests> slots(pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
@@ -68,6 +66,15 @@ void read_and_score(const std::string& path, const char* fail_message, bool test
     if (keep) keep->append(slots[k].docs);
     take(slots[k]);
   });
+}
+
+// The same for the file at `path`, whose failures end the run with `fail_message`.
+template <class Take>
+void read_and_score(const std::string& path, const char* fail_message, bool test_lines,
+                    const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
+                    DocStore* keep, Take&& take) {
+  PieceReader in(path, fail_message);
+  read_and_score(in, test_lines, mask, table, pool, keep, take);
 }
 
 // Reads and scores the test set.

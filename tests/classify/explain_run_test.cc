@@ -1,5 +1,6 @@
 // punb-classify --words and --explain against an account made here from the model file's
-// probabilities and the documents' pairs, with every other option.
+// probabilities and the documents' pairs, with every other option; the warning for a labelled
+// file read without --labeled.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -247,6 +248,55 @@ TEST(ClassifyExplain, ContributionsAddUpToTheLogOddsOnTheExamplePosts) {
   }
   EXPECT_GT(checked, 50);
 }
+
+struct WarningCase {
+  const char* name;
+  std::string first_line;
+  bool warns;
+};
+
+void PrintTo(const WarningCase& c, std::ostream* os) { *os << c.name; }
+
+class LabelledFile : public ::testing::TestWithParam<WarningCase> {};
+
+// A file whose first line begins with a label, read without --labeled: a warning naming
+// --labeled, once for the file; the output is what the same lines give without the warning (led
+// by a space, which the reading skips).
+TEST_P(LabelledFile, WarnsOnceWithoutChangingTheReading) {
+  const WarningCase& c = GetParam();
+  TempDir dir;
+  small_model(dir);
+  const std::string rest = "1 3:2\n-1 1:1\n2:1\n";
+  dir.write("f", c.first_line + "\n" + rest);
+  dir.write("g", " " + c.first_line + "\n" + rest);
+  const RunResult r = classify(dir, {"m", "f", "f", "--rank"});
+  const RunResult quiet = classify(dir, {"m", "g", "g", "--rank"});
+  EXPECT_EQ(r.status, quiet.status);
+  EXPECT_EQ(r.out, quiet.out);
+  EXPECT_EQ(quiet.err.find("warning"), std::string::npos) << quiet.err;
+  std::size_t warnings = 0;
+  for (const std::string& line : lines_of(r.err)) {
+    if (line.find("warning") == std::string::npos) continue;
+    ++warnings;
+    EXPECT_EQ(line.rfind("punb-classify: f:1: warning: ", 0), 0u) << line;
+    EXPECT_NE(line.find("--labeled"), std::string::npos) << line;
+  }
+  EXPECT_EQ(warnings, c.warns ? 2u : 0u) << r.err;
+  // With --labeled the file is read as test lines, without a word.
+  const RunResult labeled = classify(dir, {"m", "f", "--labeled"});
+  EXPECT_EQ(labeled.err.find("warning"), std::string::npos) << labeled.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LabelledFile,
+                         ::testing::Values(WarningCase{"positive", "1 2:3 4:1", true},
+                                           WarningCase{"negative", "-1 2:3", true},
+                                           WarningCase{"positive_windows_line", "1  2:3 5:1\r", true},
+                                           WarningCase{"plain_pairs", "1:3 2:1", false},
+                                           WarningCase{"ten", "10 2:3", false},
+                                           WarningCase{"end_pair", "-1:-1 2:3", false},
+                                           WarningCase{"empty_first_line", "", false},
+                                           WarningCase{"index_eleven", "11:2", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace punb::test
