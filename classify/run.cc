@@ -245,7 +245,7 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   const VocabularyMask& mask = classifier.mask();
   vectorize::WordSplitters splitters(filter.fold, threads);
   const vectorize::WrittenSets written = vectorize::encode_sets(
-      inputs, filter, vocabulary, threads,
+      vectorize::Corpus(inputs), filter, vocabulary, threads,
       [&](const vectorize::WrittenDocument& d) {
         line.assign(d.line);
         line.append(kLineSlack, '\0');

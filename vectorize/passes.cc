@@ -25,27 +25,30 @@ constexpr std::size_t kBatchDocuments = 128;
 // The reader, shared by the threads of a pass; batches are numbered in reading order.
 class SharedReader {
  public:
-  // Reads input files [first, count); the first batch is numbered `sequence`.
-  SharedReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
-               const char* stage, std::uint64_t sequence = 0)
-      : reader_(inputs, first, count), progress_(stage), sequence_(sequence) {}
+  // Reads input files [first, count); the first batch is numbered `sequence`. Texts held in
+  // memory (for the Python package) show no progress line.
+  SharedReader(const Corpus& corpus, std::size_t first, std::size_t count, const char* stage,
+               std::uint64_t sequence = 0)
+      : reader_(corpus.open(first, count)),
+        progress_(stage, !corpus.in_memory()),
+        sequence_(sequence) {}
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
-    if (stopped_ || !reader_.next(batch, kBatchBytes, kBatchDocuments)) return false;
+    if (stopped_ || !reader_->next(batch, kBatchBytes, kBatchDocuments)) return false;
     batch.sequence = sequence_++;
-    progress_.update(reader_.documents(), reader_.bytes());
+    progress_.update(reader_->documents(), reader_->bytes());
     return true;
   }
   void stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
   }
-  const BatchReader& reader() const { return reader_; }
+  const BatchSource& reader() const { return *reader_; }
 
  private:
   std::mutex mutex_;
-  BatchReader reader_;
+  std::unique_ptr<BatchSource> reader_;
   Progress progress_;
   std::uint64_t sequence_;
   bool stopped_ = false;
@@ -397,10 +400,11 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 
 }  // namespace
 
-TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
+TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
                                    WordSplitters& splitters, std::size_t recording_limit) {
-  SharedReader reader(inputs, 0, training, "counting training words");
+  const std::vector<InputFile>& inputs = corpus.inputs();
+  SharedReader reader(corpus, 0, training, "counting training words");
   const auto thread_count = static_cast<std::size_t>(threads);
   std::vector<std::unique_ptr<TrainingCounter>> counters(thread_count);
   std::vector<std::array<std::uint64_t, kSets>> documents(thread_count);
@@ -517,9 +521,10 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
   return result;
 }
 
-WrittenSets encode_sets(const std::vector<InputFile>& inputs, const words::WordFilter& filter,
+WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording) {
+  const std::vector<InputFile>& inputs = corpus.inputs();
   const bool recorded = recording && recording->complete;
   // The words of the documents to read are looked up by their text.
   words::WordTable<std::uint32_t> index;
@@ -538,7 +543,7 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const words::WordF
   }
   const std::uint64_t recorded_batches = recorded ? recording->batches.size() : 0;
   std::atomic<std::uint64_t> next_recorded{0};
-  SharedReader reader(inputs, recorded ? recording->training : 0, inputs.size(),
+  SharedReader reader(corpus, recorded ? recording->training : 0, inputs.size(),
                       "writing documents", recorded_batches);
   InOrder order;
   WrittenSets written;

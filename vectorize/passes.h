@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vectorize/arena.h"
+#include "vectorize/batches.h"
 #include "vectorize/sources.h"
 #include "words/filter.h"
 #include "words/vocabulary.h"
@@ -93,7 +94,7 @@ inline constexpr std::size_t kRecordingLimit = std::size_t{1} << 30;
 
 // First pass, over input files [0, training): every word's document frequency and count, and
 // a recording of the documents' words within `recording_limit` bytes.
-TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
+TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
                                    WordSplitters& splitters,
                                    std::size_t recording_limit = kRecordingLimit);
@@ -127,7 +128,7 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 // increasing index order (test lines led by their label), handed to `emit` with its source.
 // Documents come out in input order whatever the number of threads, one at a time. The
 // documents of a complete `recording` (taken apart as they are written) are not read again.
-WrittenSets encode_sets(const std::vector<InputFile>& inputs, const words::WordFilter& filter,
+WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording = nullptr);
 

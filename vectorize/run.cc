@@ -37,7 +37,8 @@ BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>&
       std::find_if(inputs.begin(), inputs.end(),
                    [](const InputFile& f) { return f.set == SetKind::test; }) -
       inputs.begin());
-  TrainingWords counted = count_training_words(inputs, training, filter, o.threads, splitters);
+  TrainingWords counted =
+      count_training_words(Corpus(inputs), training, filter, o.threads, splitters);
   for (SetKind set : {SetKind::positive, SetKind::unlabeled}) {
     if (counted.documents[set_number(set)] == 0) {
       throw Fatal("empty training set", paths_of(o, set) + ": no documents for the " +
@@ -130,7 +131,7 @@ void run(const Options& o, std::ostream& log) {
   words::write_word_reading({o.words.fold, o.words.min_length},
                             files.add(o.stem + ".vocab.options"));
   const WrittenSets written = encode_sets(
-      inputs, filter, built.vocabulary, o.threads,
+      Corpus(inputs), filter, built.vocabulary, o.threads,
       [&](const WrittenDocument& d) {
         lines[set_number(d.set)]->write(d.line);
         ids[set_number(d.set)]->write(d.source);
