@@ -123,13 +123,13 @@ bool BatchReader::next(Batch& batch, std::size_t target_bytes, std::size_t max_d
 bool TextBatches::next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) {
   batch.text.clear();
   batch.documents.clear();
-  while (next_ < texts_.size() && batch.text.size() < target_bytes &&
-         batch.documents.size() < max_documents) {
+  std::size_t bytes = 0;
+  while (next_ < texts_.size() && bytes < target_bytes && batch.documents.size() < max_documents) {
     const std::string_view text = texts_[next_++];
     if (text.size() > kMaxDocument)
       throw Fatal(kUnreadable, "text " + std::to_string(next_ - 1) + ": a document over 2 GiB");
-    batch.documents.push_back({batch.text.size(), text.size(), 0, next_});
-    batch.text.append(text);
+    batch.documents.push_back({0, text.size(), 0, next_, text.data()});
+    bytes += text.size();
     ++documents_;
     bytes_ += text.size();
   }

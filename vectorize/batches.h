@@ -14,17 +14,19 @@ namespace punb::vectorize {
 struct DocumentRef {
   std::size_t offset = 0;  // in Batch::text
   std::size_t length = 0;
-  std::uint32_t input = 0;  // index into the input files
-  std::uint64_t line = 0;   // 1.. in a file of one document per line; 0 for a whole file
+  std::uint32_t input = 0;     // index into the input files
+  std::uint64_t line = 0;      // 1.. in a file of one document per line; 0 for a whole file
+  const char* held = nullptr;  // the text, when it is held elsewhere (in memory) instead
 };
 
-// Consecutive documents, their text back to back.
+// Consecutive documents, their text back to back (or where it is held).
 struct Batch {
   std::uint64_t sequence = 0;
   std::string text;
   std::vector<DocumentRef> documents;
 
   std::string_view text_of(const DocumentRef& d) const {
+    if (d.held) return {d.held, d.length};
     return std::string_view(text).substr(d.offset, d.length);
   }
 };
@@ -81,7 +83,7 @@ class BatchReader final : public BatchSource {
 };
 
 // Texts held in memory, taken as the lines of input 0: text k is its line k + 1. Each is one
-// document, whatever it holds; the texts must outlive the source.
+// document, whatever it holds; the texts are read where they are, and must outlive the source.
 class TextBatches final : public BatchSource {
  public:
   explicit TextBatches(std::span<const std::string_view> texts) : texts_(texts) {}

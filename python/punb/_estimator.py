@@ -174,7 +174,7 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
                 raise TypeError(
                     "vocabulary must be a fitted punb.TextVectorizer, whose reading of text "
                     f"punb-classify repeats, not {type(vocabulary).__name__}")
-            check_is_fitted(vocabulary, "vocabulary_")
+            check_is_fitted(vocabulary, "document_frequencies_")
             words = vocabulary._text_words()
         self._model.save(os.fsencode(path), words)
 

@@ -90,14 +90,14 @@ class TextVectorizer(TransformerMixin, BaseEstimator):
     def transform(self, raw_documents):
         """The documents' counts of the vocabulary's words, as a CSR matrix of shape
         (n_documents, n_words); other words are left out."""
-        check_is_fitted(self, "vocabulary_")
+        check_is_fitted(self, "document_frequencies_")
         documents = _documents(raw_documents)
         return self._matrix(self._text_words().transform(documents, self._threads()),
                             len(documents))
 
     def get_feature_names_out(self, input_features=None):
         """The words, in column order."""
-        check_is_fitted(self, "vocabulary_")
+        check_is_fitted(self, "document_frequencies_")
         return np.array(self._text_words().words, dtype=object)
 
     def _fit(self, raw_documents, transform):
@@ -115,26 +115,36 @@ class TextVectorizer(TransformerMixin, BaseEstimator):
         self._take(words, seen)
         return self._matrix(arrays, len(documents)) if transform else None
 
+    @property
+    def vocabulary_(self):
+        """Word to column; made when first asked for, since the words themselves are kept by
+        the core."""
+        if self.__dict__.get("_vocabulary") is None:
+            if "document_frequencies_" not in self.__dict__:
+                raise AttributeError("vocabulary_: the vectorizer is not fitted")
+            self._vocabulary = {w: j for j, w in enumerate(self._text_words().words)}
+        return self._vocabulary
+
     def _take(self, words, seen):
         self._words = words
+        self._vocabulary = None
         self._reading = (words.fold, words.min_length)
-        names = words.words
-        self.vocabulary_ = {w: j for j, w in enumerate(names)}
         self.document_frequencies_ = words.documents.astype(np.int64)
         self.word_counts_ = words.occurrences.astype(np.int64)
         self.n_words_seen_ = seen
 
     def _matrix(self, arrays, rows):
         indptr, indices, data = arrays
-        return sp.csr_matrix((data, indices, indptr), shape=(rows, len(self.vocabulary_)))
+        return sp.csr_matrix((data, indices, indptr),
+                             shape=(rows, len(self.document_frequencies_)))
 
     def _text_words(self):
         """The fitted words as the core reads them (rebuilt after unpickling)."""
-        if getattr(self, "_words", None) is None:
-            names = sorted(self.vocabulary_, key=self.vocabulary_.get)
+        if self.__dict__.get("_words") is None:
             self._words = _core.TextWords(
-                names, self.document_frequencies_.astype(np.uint64),
+                self._word_list, self.document_frequencies_.astype(np.uint64),
                 self.word_counts_.astype(np.uint64), *self._reading)
+            del self._word_list
         return self._words
 
     def _options(self):
@@ -172,12 +182,15 @@ class TextVectorizer(TransformerMixin, BaseEstimator):
     # Pickles carry the words and their counts, never the core's memory.
     def __getstate__(self):
         state = dict(self.__dict__)
-        state.pop("_words", None)
+        state.pop("_vocabulary", None)
+        if state.pop("_words", None) is not None:
+            state["_word_list"] = self._words.words
         return state
 
     def __setstate__(self, state):
         self.__dict__.update(state)
         self._words = None
+        self._vocabulary = None
 
     def _more_tags(self):
         return {"X_types": ["string"], "preserves_dtype": []}

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "docfile/large_pages.h"
 #include "module.h"
 #include "vectorize/batches.h"
 #include "vectorize/passes.h"
@@ -28,55 +29,130 @@ namespace punb::python {
 
 namespace {
 
-// The texts of a Python list as UTF-8 views, valid while this lives: a str of ASCII is read in
-// place, another str through a UTF-8 copy kept here (not the copy Python would cache in the str
-// for good), bytes as they are.
+// The texts of a Python list as UTF-8, valid while this lives: a str of ASCII and bytes are read
+// in place, the other str are encoded into one block of this object's (Python's own encoding
+// would allocate an object per text and cache it in the str for good).
 class Texts {
  public:
-  explicit Texts(const py::list& documents) {
-    views_.reserve(documents.size());
+  // Under the GIL: where each text is.
+  explicit Texts(const py::list& documents) : views_(documents.size()) {
     for (std::size_t k = 0; k < documents.size(); ++k) {
       PyObject* o = documents[k].ptr();
-      Py_ssize_t size = 0;
-      const char* data = nullptr;
       if (PyUnicode_Check(o)) {
-        if (PyUnicode_IS_COMPACT_ASCII(o)) {
-          data = PyUnicode_AsUTF8AndSize(o, &size);
+        const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(o));
+        if (PyUnicode_IS_ASCII(o)) {
+          views_[k] = {static_cast<const char*>(PyUnicode_DATA(o)), length};
         } else {
-          py::object utf8 = py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(o));
-          if (!utf8) throw py::error_already_set();
-          char* bytes = nullptr;
-          PyBytes_AsStringAndSize(utf8.ptr(), &bytes, &size);
-          data = bytes;
-          copies_.push_back(std::move(utf8));
+          unicode_.push_back({k, PyUnicode_KIND(o), PyUnicode_DATA(o), length});
         }
-        if (!data) throw py::error_already_set();
       } else if (PyBytes_Check(o)) {
-        char* bytes = nullptr;
-        PyBytes_AsStringAndSize(o, &bytes, &size);
-        data = bytes;
+        views_[k] = {PyBytes_AS_STRING(o), static_cast<std::size_t>(PyBytes_GET_SIZE(o))};
       } else {
         throw py::type_error("document " + std::to_string(k) + " is a " +
                              std::string(Py_TYPE(o)->tp_name) +
                              "; the documents are str (or bytes of UTF-8)");
       }
-      views_.emplace_back(data, static_cast<std::size_t>(size));
     }
+  }
+
+  // Without the GIL: encodes the str that are not ASCII. A surrogate code point has no UTF-8:
+  // its text is left empty and named by unencodable().
+  void encode() {
+    std::size_t bytes = 0;
+    for (const Unicode& u : unicode_) bytes += utf8_size(u);
+    utf8_.resize(bytes);
+    char* out = utf8_.data();
+    for (const Unicode& u : unicode_) {
+      char* const start = out;
+      if (!encode_one(u, out)) {
+        if (unencodable_ == kNone) unencodable_ = u.document;
+        out = start;
+      }
+      views_[u.document] = {start, static_cast<std::size_t>(out - start)};
+    }
+  }
+
+  // Under the GIL, after encode(): raises Python's own error for a text it cannot encode.
+  void check(const py::list& documents) const {
+    if (unencodable_ == kNone) return;
+    py::reinterpret_steal<py::object>(PyUnicode_AsUTF8String(documents[unencodable_].ptr()));
+    throw py::error_already_set();
   }
 
   std::span<const std::string_view> views() const { return views_; }
 
  private:
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  struct Unicode {
+    std::size_t document;
+    int kind;  // bytes per code point
+    const void* data;
+    std::size_t length;
+  };
+
+  static std::uint32_t code_point(const Unicode& u, std::size_t i) {
+    if (u.kind == PyUnicode_1BYTE_KIND) return static_cast<const Py_UCS1*>(u.data)[i];
+    if (u.kind == PyUnicode_2BYTE_KIND) return static_cast<const Py_UCS2*>(u.data)[i];
+    return static_cast<const Py_UCS4*>(u.data)[i];
+  }
+  static std::size_t utf8_size(const Unicode& u) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < u.length; ++i) {
+      const std::uint32_t c = code_point(u, i);
+      n += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    return n;
+  }
+  static bool encode_one(const Unicode& u, char*& out) {
+    for (std::size_t i = 0; i < u.length; ++i) {
+      const std::uint32_t c = code_point(u, i);
+      if (c < 0x80) {
+        *out++ = static_cast<char>(c);
+      } else if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | c >> 6);
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        if (c >= 0xD800 && c <= 0xDFFF) return false;
+        *out++ = static_cast<char>(0xE0 | c >> 12);
+        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        *out++ = static_cast<char>(0xF0 | c >> 18);
+        *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    return true;
+  }
+
   std::vector<std::string_view> views_;
-  std::vector<py::object> copies_;
+  std::vector<Unicode> unicode_;
+  HugePageVector<char> utf8_;
+  std::size_t unencodable_ = kNone;
 };
+
+// Hands a vector to numpy without a copy: the array's base owns it.
+template <class T>
+py::array_t<T> as_array(HugePageVector<T>&& v) {
+  auto* owned = new HugePageVector<T>(std::move(v));
+  const py::capsule owner(owned, [](void* p) { delete static_cast<HugePageVector<T>*>(p); });
+  return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
+}
 
 // The documents' vectors as compressed sparse rows, column = index - 1, collected from the lines
 // the passes write.
 struct Rows {
-  std::vector<std::int64_t> indptr{0};
-  std::vector<std::int32_t> indices;
-  std::vector<std::int64_t> data;
+  HugePageVector<std::int64_t> indptr{0};
+  HugePageVector<std::int32_t> indices;
+  HugePageVector<std::int64_t> data;
+
+  void reserve(std::size_t rows, std::size_t pairs) {
+    indptr.reserve(rows + 1);
+    indices.reserve(pairs);
+    data.reserve(pairs);
+  }
 
   // A line of `index:count` pairs in increasing index order, ending with its line break.
   void add(std::string_view line) {
@@ -93,23 +169,17 @@ struct Rows {
     indptr.push_back(static_cast<std::int64_t>(indices.size()));
   }
 
-  // (indptr, indices, data): the two index arrays int32 when they fit, else both int64.
-  py::tuple arrays() const {
-    py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(data.size()), data.data());
+  // (indptr, indices, data), taken from this: the two index arrays int32 when they fit, else
+  // both int64.
+  py::tuple arrays() {
     if (indices.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-      py::array_t<std::int32_t> pointers(static_cast<py::ssize_t>(indptr.size()));
-      std::int32_t* out = pointers.mutable_data();
-      for (std::size_t r = 0; r < indptr.size(); ++r) out[r] = static_cast<std::int32_t>(indptr[r]);
-      return py::make_tuple(
-          pointers,
-          py::array_t<std::int32_t>(static_cast<py::ssize_t>(indices.size()), indices.data()),
-          counts);
+      HugePageVector<std::int32_t> pointers(indptr.begin(), indptr.end());
+      return py::make_tuple(as_array(std::move(pointers)), as_array(std::move(indices)),
+                            as_array(std::move(data)));
     }
-    py::array_t<std::int64_t> wide(static_cast<py::ssize_t>(indices.size()));
-    std::copy(indices.begin(), indices.end(), wide.mutable_data());
-    return py::make_tuple(
-        py::array_t<std::int64_t>(static_cast<py::ssize_t>(indptr.size()), indptr.data()), wide,
-        counts);
+    HugePageVector<std::int64_t> wide(indices.begin(), indices.end());
+    return py::make_tuple(as_array(std::move(indptr)), as_array(std::move(wide)),
+                          as_array(std::move(data)));
   }
 };
 
@@ -144,7 +214,12 @@ py::tuple fit_text(const py::list& documents, const FitOptions& o, bool transfor
     throw py::value_error("max_words must be from 1 to 499999");
   for (const std::string& w : o.stop_words)
     if (!words::well_formed_utf8(w)) throw py::value_error("a stop word is not UTF-8");
-  const Texts texts(documents);
+  Texts texts(documents);
+  {
+    py::gil_scoped_release release;
+    texts.encode();
+  }
+  texts.check(documents);
   auto fitted = std::make_unique<TextWords>();
   fitted->fold = o.fold;
   fitted->min_length = o.min_length;
@@ -174,8 +249,13 @@ py::tuple fit_text(const py::list& documents, const FitOptions& o, bool transfor
                                                   {o.min_df, o.max_df, o.max_words}, cuts,
                                                   recorded ? &counted.recording.index_of : nullptr);
     seen = cuts.seen;
-    if (transform && !fitted->vocabulary.empty())
+    if (transform && !fitted->vocabulary.empty()) {
+      // Recorded, each document's distinct words: the pairs, but for those the limits dropped.
+      std::size_t pairs = 0;
+      for (const auto& words : counted.recording.words) pairs += words.size();
+      rows.reserve(texts.views().size(), pairs);
       encode(corpus, filter, fitted->vocabulary, threads, splitters, &counted.recording, rows);
+    }
   }
   const std::uint64_t kept = fitted->vocabulary.size();
   return py::make_tuple(std::move(fitted), seen,
@@ -183,10 +263,16 @@ py::tuple fit_text(const py::list& documents, const FitOptions& o, bool transfor
 }
 
 py::tuple transform_text(const TextWords& w, const py::list& documents, int n_jobs) {
-  const Texts texts(documents);
+  Texts texts(documents);
   Rows rows;
   {
     py::gil_scoped_release release;
+    texts.encode();
+  }
+  texts.check(documents);
+  {
+    py::gil_scoped_release release;
+    rows.reserve(texts.views().size(), 0);
     const int threads = static_cast<int>(thread_count(n_jobs));
     const words::WordFilter filter{w.fold, w.min_length, nullptr};
     const vectorize::Corpus corpus(texts.views());

@@ -137,6 +137,21 @@ def test_folding_joins_the_forms_of_a_word(tmp_path):
     assert folded.n_words_seen_ == 4 and kept.n_words_seen_ == 10
 
 
+def test_str_of_every_width_reads_as_its_utf8_bytes():
+    # One byte a character (ASCII, Latin-1), two (Cyrillic, CJK) and four (emoji, math letters).
+    texts = ["plain ascii words", "café Straße naïve", "Жук и 中文分词", "😀 𝔘𝔫𝔦𝔠𝔬𝔡𝔢 Ünï",
+             "", "mixed café Жук 😀 done"] * 3
+    for params in (dict(), dict(fold=False, n_jobs=2)):
+        from_str = punb.TextVectorizer(**params)
+        X = from_str.fit_transform(texts)
+        from_bytes = punb.TextVectorizer(**params)
+        Y = from_bytes.fit_transform([t.encode() for t in texts])
+        assert list(from_str.get_feature_names_out()) == list(from_bytes.get_feature_names_out())
+        assert (X != Y).nnz == 0
+        assert (from_str.transform(texts[::-1]) != Y[::-1]).nnz == 0
+    assert "𝔘𝔫𝔦𝔠𝔬𝔡𝔢" in from_str.vocabulary_  # as written, four bytes a character
+
+
 def test_a_model_saved_with_the_vectorizer_reads_text_as_predict_proba(tmp_path):
     pos = [p.read_text() for p in posts("train/pos")]
     unlabeled = [p.read_text() for p in posts("train/unsup")]
