@@ -103,15 +103,6 @@ TEST(WordWeights, ContributionsAndThePriorsAddUpToTheScorersLogOdds) {
   }
 }
 
-TEST(WordWeights, WeightsAreTheLogRatiosOfTheModelsProbabilities) {
-  const SavedModel m = model_of(1, 50, false);
-  const Classifier classifier(m);
-  const WordWeights weights(m, classifier);
-  for (std::size_t k = 0; k < m.indices.size(); ++k)
-    EXPECT_EQ(weights.weight(m.indices[k]), std::log(m.pos[k]) - std::log(m.neg[k]));
-  EXPECT_EQ(weights.prior_log_ratio(), std::log(0.3) - std::log(0.7));
-}
-
 // The lines of --words, from the model's probabilities: the K highest weights, then the K lowest
 // of the others, ties by increasing index.
 std::string expected_lines(const SavedModel& m, std::uint64_t k) {
@@ -158,46 +149,6 @@ TEST(WordWeights, StrongestLinesInBothDirectionsWithTiesByIndex) {
   const Classifier classifier(m);
   const std::string lines = WordWeights(m, classifier).strongest_lines(3);
   EXPECT_EQ(lines.substr(0, 10), lines.substr(lines.find('\n') + 1, 10)) << lines;
-}
-
-TEST(WordWeights, ExplainsWithNamesOrIndicesSeparatedBySpaces) {
-  const SavedModel m = model_of(0, 100, true);
-  const Classifier classifier(m);
-  WordWeights weights(m, classifier);
-  DocStore docs;
-  docs.begin_document();
-  for (std::uint32_t k : {0u, 9u, 19u, 9u, 29u, 3u})
-    docs.add_pair(static_cast<std::int32_t>(m.indices[k]), static_cast<std::int32_t>(k % 5 + 1));
-  docs.end_document();
-  docs.for_each([&](const DocStore::Document& doc) {
-    const std::vector<Contribution> c = weights.contributions(doc);
-    ASSERT_EQ(c.size(), 5u);
-    for (std::uint64_t n : {1u, 3u, 5u, 9u}) {
-      std::string expected;
-      for (std::size_t j = 0; j < std::min<std::size_t>(n, c.size()); ++j) {
-        char value[32];
-        std::snprintf(value, sizeof value, "%+.4f", c[j].value);
-        if (j > 0) expected += ' ';
-        expected.append(name_of(m, c[j].index)).append(":").append(value);
-      }
-      std::string out = "x";
-      weights.explain(doc, n, out);
-      EXPECT_EQ(out, "x" + expected);
-    }
-    // Index 0 has no word and is named by its number; every tenth of the list has one.
-    std::string out;
-    weights.explain(doc, 5, out);
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < out.size();) {
-      const std::size_t space = std::min(out.find(' ', at), out.size());
-      const std::string item = out.substr(at, space - at);
-      names.push_back(item.substr(0, item.rfind(':')));
-      at = space + 1;
-    }
-    std::sort(names.begin(), names.end());
-    const std::vector<std::string> expected = {"0", "4", "w13\u00e9", "w28\u00e9", "w43\u00e9"};
-    EXPECT_EQ(names, expected) << out;
-  });
 }
 
 }  // namespace
