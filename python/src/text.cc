@@ -39,6 +39,9 @@ class Texts {
     for (std::size_t k = 0; k < documents.size(); ++k) {
       PyObject* o = documents[k].ptr();
       if (PyUnicode_Check(o)) {
+#if PY_VERSION_HEX < 0x030C0000
+        if (PyUnicode_READY(o) != 0) throw py::error_already_set();  // a str of the old kind
+#endif
         const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(o));
         if (PyUnicode_IS_ASCII(o)) {
           views_[k] = {static_cast<const char*>(PyUnicode_DATA(o)), length};

@@ -137,6 +137,10 @@ def test_folding_joins_the_forms_of_a_word(tmp_path):
     assert folded.n_words_seen_ == 4 and kept.n_words_seen_ == 10
 
 
+class Text(str):
+    pass
+
+
 def test_str_of_every_width_reads_as_its_utf8_bytes():
     # One byte a character (ASCII, Latin-1), two (Cyrillic, CJK) and four (emoji, math letters).
     texts = ["plain ascii words", "café Straße naïve", "Жук и 中文分词", "😀 𝔘𝔫𝔦𝔠𝔬𝔡𝔢 Ünï",
@@ -149,6 +153,9 @@ def test_str_of_every_width_reads_as_its_utf8_bytes():
         assert list(from_str.get_feature_names_out()) == list(from_bytes.get_feature_names_out())
         assert (X != Y).nnz == 0
         assert (from_str.transform(texts[::-1]) != Y[::-1]).nnz == 0
+        # numpy's strings and other subclasses of str are str.
+        assert (from_str.transform(np.array(texts)) != Y).nnz == 0
+        assert (from_str.transform([Text(t) for t in texts]) != Y).nnz == 0
     assert "𝔘𝔫𝔦𝔠𝔬𝔡𝔢" in from_str.vocabulary_  # as written, four bytes a character
 
 
