@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "docfile/staged.h"
-#include "vectorize/vocabulary.h"
+#include "words/vocabulary.h"
 
 namespace punb {
 
@@ -13,11 +13,11 @@ std::optional<TextVocabulary> text_vocabulary_beside(const std::string& stem, bo
   std::error_code ignored;
   if (!std::filesystem::exists(path, ignored)) return std::nullopt;
   TextVocabulary text;
-  for (vectorize::VocabularyEntry& e : vectorize::read_vocabulary(path)) {
+  for (words::VocabularyEntry& e : words::read_vocabulary(path)) {
     text.indices.push_back(e.index);
     text.words.push_back(std::move(e.word));
   }
-  if (const auto reading = vectorize::read_word_reading(path + ".options")) {
+  if (const auto reading = words::read_word_reading(path + ".options")) {
     text.folded = reading->fold;
     text.min_length = reading->min_length;
   } else if (warn) {

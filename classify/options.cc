@@ -11,6 +11,7 @@ const char* const kUsage =
        punb-classify MODEL --text [options] PATH...   text: a directory (a file a document)
                                                       or a file (a line a document)
        punb-classify MODEL --info
+       punb-classify MODEL --words K [-o FILE]
        punb-classify --help | --version
 
 Prints the positive posterior of every document under the classifier of MODEL (a file of
@@ -25,10 +26,16 @@ punb --model), in input order, one line each, as punb writes STEM.output.
   --rank          by decreasing posterior, ties in input order
   --top K         the K highest posteriors, ranked
   --min P         only posteriors of at least P
+  --explain N     after each line a tab and the document's N words of largest contribution to
+                  its log-odds, WORD:%+.4f separated by spaces (contribution: the word's count
+                  in the document times its weight below)
   -o FILE         write the lines to FILE (complete, or not at all) instead of standard output
   -j N            threads (default and 0: the CPUs this process may use; at most 256 are
                   used)
   --info          print what the model file holds, and stop
+  --words K       print the K words of highest weight ln P(w|pos) - ln P(w|neg), then the K of
+                  lowest, a line each: %+.6f of the weight, a tab, the word (or its index when
+                  the model holds no words), and stop
 )";
 
 namespace {
@@ -53,8 +60,10 @@ double probability(const std::string& option, const std::string& text) {
 
 void check_complete(const Options& o) {
   if (o.model.empty()) throw UsageError("no MODEL given");
-  if (o.info) {
-    if (!o.files.empty()) throw UsageError("--info takes no FILE");
+  if (o.info && o.words) throw UsageError("--info and --words are runs of their own");
+  if (o.info || o.words) {
+    if (!o.files.empty())
+      throw UsageError(std::string(o.info ? "--info" : "--words") + " takes no FILE");
     return;
   }
   if (o.files.empty()) throw UsageError(o.text ? "--text needs a PATH" : "no FILE given");
@@ -99,6 +108,10 @@ Options parse_options(const std::vector<std::string>& args) {
       const std::uint64_t j = whole_number(a, value(), 0);
       if (j > INT32_MAX) throw UsageError("-j takes a whole number from 0 to 2147483647");
       o.threads = static_cast<int>(j);
+    } else if (a == "--explain") {
+      o.explain = whole_number(a, value(), 1);
+    } else if (a == "--words") {
+      o.words = whole_number(a, value(), 1);
     } else if (a == "--info") {
       o.info = true;
     } else if (a == "--help" || a == "-h") {

@@ -18,7 +18,9 @@ struct Options {
   std::optional<std::uint64_t> top;  // --top K
   std::optional<double> min;         // --min P
   std::optional<std::string> out;    // -o
-  int threads = 0;                   // -j; 0: the CPUs this process may run on
+  std::optional<std::uint64_t> words;    // --words K: the model's strongest words, and stop
+  std::optional<std::uint64_t> explain;  // --explain N: each document's N strongest words
+  int threads = 0;                       // -j; 0: the CPUs this process may run on
   bool info = false;
   bool help = false;
   bool version = false;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "classify/explain.h"
 #include "classify/sources.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
@@ -42,23 +43,28 @@ class Output {
 };
 
 // A document's line: its posterior as punb writes it in the result file, then a tab and its
-// source when it has one.
-void append_line(std::string& out, double p, const std::optional<std::string_view>& source) {
+// source when it has one, then a tab and its explanation under --explain.
+void append_line(std::string& out, double p, const std::optional<std::string_view>& source,
+                 const std::optional<std::string_view>& explanation = std::nullopt) {
   char text[kProbabilityLineMax];
   const auto n = static_cast<std::size_t>(format_probability_line(p, text) - text);
-  if (!source) {
+  if (!source && !explanation) {
     out.append(text, n);
     return;
   }
-  out.append(text, n - 1).append("\t").append(*source).append("\n");
+  out.append(text, n - 1);
+  if (source) out.append("\t").append(*source);
+  if (explanation) out.append("\t").append(*explanation);
+  out.append("\n");
 }
 
 // A document kept for ranking: its posterior and where it is.
 struct Ranked {
   double p;
-  std::uint64_t document;  // in input order, from 0
-  std::uint32_t input;     // text: the input file
-  std::uint64_t number;    // text: its line in a file of one document per line
+  std::uint64_t document;   // in input order, from 0
+  std::uint32_t input;      // text: the input file
+  std::uint64_t number;     // text: its line in a file of one document per line
+  std::string explanation;  // under --explain
 };
 
 // By decreasing posterior, ties in input order.
@@ -71,13 +77,17 @@ class Ranking {
  public:
   explicit Ranking(std::optional<std::uint64_t> top) : top_(top) {}
 
-  void add(const Ranked& r) {
+  // Whether a document of this posterior, coming after all the others so far, would be kept:
+  // it ranks after every kept one of the same posterior.
+  bool keeps(double p) const { return !top_ || kept_.size() < *top_ || p > kept_.front().p; }
+
+  void add(Ranked r) {
     if (!top_ || kept_.size() < *top_) {
-      kept_.push_back(r);
+      kept_.push_back(std::move(r));
       if (top_) std::push_heap(kept_.begin(), kept_.end(), ranks_before);
     } else if (ranks_before(r, kept_.front())) {
       std::pop_heap(kept_.begin(), kept_.end(), ranks_before);
-      kept_.back() = r;
+      kept_.back() = std::move(r);
       std::push_heap(kept_.begin(), kept_.end(), ranks_before);
     }
   }
@@ -95,28 +105,40 @@ class Ranking {
 // Takes the scored documents in input order, and writes or ranks each.
 class Results {
  public:
-  Results(const Options& o, Output& out) : o_(o), out_(out) {
+  // `weights` explains the documents under --explain.
+  Results(const Options& o, Output& out, WordWeights* weights)
+      : o_(o), out_(out), weights_(weights) {
     if (o.rank) ranking_.emplace(o.top);
     if (!o.ids.empty() && !o.rank) in_turn_.emplace(o.ids);
   }
 
   // Whether a whole block of lines as the threads formatted them can go out as it is.
-  bool plain() const { return !o_.rank && !o_.min && o_.ids.empty() && !o_.text; }
+  bool plain() const { return !o_.rank && !o_.min && o_.ids.empty() && !o_.text && !o_.explain; }
   void take_block(std::string_view lines, std::uint64_t documents) {
     out_.write(lines);
     documents_ += documents;
   }
 
-  void take(double p, std::optional<std::string_view> source = std::nullopt,
-            std::uint32_t input = 0, std::uint64_t number = 0) {
+  // A document scored: `doc` holds its words in the vocabulary.
+  void take(double p, const DocStore::Document& doc,
+            std::optional<std::string_view> source = std::nullopt, std::uint32_t input = 0,
+            std::uint64_t number = 0) {
     const std::uint64_t document = documents_++;
     if (in_turn_) source = in_turn_->next();
     if (o_.min && !(p >= *o_.min)) return;
+    // Only the documents written are explained.
+    std::optional<std::string_view> explanation;
+    if (o_.explain && (!ranking_ || ranking_->keeps(p))) {
+      explanation_.clear();
+      weights_->explain(doc, *o_.explain, explanation_);
+      explanation = explanation_;
+    }
     if (ranking_) {
-      ranking_->add({p, document, input, number});
+      if (ranking_->keeps(p))
+        ranking_->add({p, document, input, number, explanation ? explanation_ : std::string()});
       return;
     }
-    append_line(lines_, p, source);
+    append_line(lines_, p, source, explanation);
     if (lines_.size() >= kFlushBytes) flush();
   }
 
@@ -140,7 +162,8 @@ class Results {
         std::optional<std::string_view> source;
         if (sources) source = sources->at(r.document);
         if (o_.text) source = name = text_source(r.input, r.number);
-        append_line(lines_, r.p, source);
+        append_line(lines_, r.p, source,
+                    o_.explain ? std::optional<std::string_view>(r.explanation) : std::nullopt);
         if (lines_.size() >= kFlushBytes) flush();
       }
     }
@@ -157,17 +180,30 @@ class Results {
   Output& out_;
   std::optional<Ranking> ranking_;
   std::optional<SourcesInTurn> in_turn_;
+  WordWeights* weights_;
+  std::string explanation_;
   std::string lines_;
   std::uint64_t documents_ = 0;
 };
 
+// Whether a file's first line begins as a test line does, with the label 1 or -1 and a space.
+bool begins_with_label(std::string_view head) {
+  return head.starts_with("1 ") || head.starts_with("-1 ");
+}
+
 // Documents in punb's line format, file after file, scored by the pool's threads.
 void score_line_files(const Options& o, const Classifier& classifier, WorkerPool& pool,
-                      Results& results, EvaluationCounters& counters) {
+                      Results& results, EvaluationCounters& counters, std::ostream& log) {
   SoloPeers alone;
   for (const std::string& path : o.files) {
-    read_and_score(path, kCannotRead, o.labeled, classifier.mask(), classifier.table(), pool, alone,
-                   nullptr,
+    PieceReader in(path, kCannotRead);
+    if (!o.labeled && begins_with_label(in.head())) {
+      log << "punb-classify: " << path
+          << ":1: warning: the line begins with a label (1 or -1), as a test set's lines do; "
+             "without --labeled the labels are read as part of the documents (--labeled reads "
+             "test lines)\n";
+    }
+    read_and_score(in, o.labeled, classifier.mask(), classifier.table(), pool, alone, nullptr,
                    [&](const ScoredTests& s) {
                      if (o.labeled) {
                        for (std::size_t j = 0; j < s.post.size(); ++j) {
@@ -179,7 +215,10 @@ void score_line_files(const Options& o, const Classifier& classifier, WorkerPool
                        results.take_block(s.lines, s.post.size());
                        return;
                      }
-                     for (const Posteriors& p : s.post) results.take(p.pos);
+                     std::size_t j = 0;
+                     s.docs.for_each([&](const DocStore::Document& doc) {
+                       results.take(s.post[j++].pos, doc);
+                     });
                    })
         .raise();
   }
@@ -195,17 +234,17 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   const std::vector<vectorize::InputFile> inputs = vectorize::list_inputs(paths, warnings);
   for (const std::string& w : warnings) log << "punb-classify: " << w << "\n";
 
-  vectorize::Vocabulary vocabulary;
+  words::Vocabulary vocabulary;
   for (std::size_t k = 0; k < model.text->words.size(); ++k)
     vocabulary.push_back({model.text->indices[k], 0, 0, model.text->words[k]});
-  const vectorize::WordFilter filter{model.text->folded, model.text->min_length, nullptr};
+  const words::WordFilter filter{model.text->folded, model.text->min_length, nullptr};
 
   DocStore doc;
   std::string line;
   const VocabularyMask& mask = classifier.mask();
   vectorize::WordSplitters splitters(filter.fold, threads);
   const vectorize::WrittenSets written = vectorize::encode_sets(
-      inputs, filter, vocabulary, threads,
+      vectorize::Corpus(inputs), filter, vocabulary, threads,
       [&](const vectorize::WrittenDocument& d) {
         line.assign(d.line);
         line.append(kLineSlack, '\0');
@@ -220,10 +259,10 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
                                        ": the words make no document line punb reads");
         }
         doc.end_document();
-        Posteriors p;
-        doc.for_each(
-            [&](const DocStore::Document& x) { p = score_document(x, classifier.table()); });
-        results.take(p.pos, d.source.substr(0, d.source.size() - 1), d.input, d.number);
+        doc.for_each([&](const DocStore::Document& x) {
+          results.take(score_document(x, classifier.table()).pos, x,
+                       d.source.substr(0, d.source.size() - 1), d.input, d.number);
+        });
       },
       splitters);
   for (std::uint32_t i : written.skipped)
@@ -308,13 +347,19 @@ void run(const Options& o, std::ostream& log) {
   const unsigned threads = thread_count(static_cast<std::uint64_t>(o.threads));
   WorkerPool pool(threads);
   const Classifier classifier(model, &pool);
+  WordWeights weights(model, classifier);
   Output out(o.out);
-  Results results(o, out);
+  if (o.words) {
+    out.write(weights.strongest_lines(*o.words));
+    out.finish();
+    return;
+  }
+  Results results(o, out, &weights);
   EvaluationCounters counters;
   if (o.text) {
     score_text(o, model, classifier, static_cast<int>(threads), results, log);
   } else {
-    score_line_files(o, classifier, pool, results, counters);
+    score_line_files(o, classifier, pool, results, counters, log);
     results.finish([](std::uint32_t, std::uint64_t) { return std::string(); });
   }
   out.finish();

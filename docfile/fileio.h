@@ -18,6 +18,7 @@ class ByteBuffer {
       : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
 
   char* data() { return data_.get(); }
+  const char* data() const { return data_.get(); }
   std::size_t size() const { return size_; }
 
   // Makes the buffer `size` bytes long, keeping its first `keep` bytes.

@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "docfile/fatal.h"
@@ -51,6 +52,8 @@ class PieceReader {
   const std::string& path() const { return file_.path(); }
   const char* fail_message() const { return file_.fail_message(); }
   std::int64_t file_size() const { return file_.size(); }
+  // The file's first bytes (those of the read at opening), until the first window is read.
+  std::string_view head() const { return {carry_.data(), carried_}; }
 
  private:
   std::size_t read_more(ByteBuffer& into, std::size_t used);

@@ -9,7 +9,7 @@
 
 #include "docfile/fatal.h"
 #include "docfile/fileio.h"
-#include "vectorize/utf8.h"
+#include "words/utf8.h"
 
 namespace punb {
 
@@ -392,7 +392,7 @@ void read_text_vocabulary(ModelReader& in, SavedModel& m) {
     const std::int64_t index = in.integer(w[0], "word index", 1, kLargestIndex);
     if (k > 0 && index <= t.indices[k - 1])
       in.fail("word index " + std::to_string(index) + " is repeated or out of order");
-    if (w[1].empty() || !vectorize::well_formed_utf8(w[1]))
+    if (w[1].empty() || !punb::words::well_formed_utf8(w[1]))
       in.fail("the word is empty or not UTF-8");
     if (!seen.insert(w[1]).second) in.fail("the word '" + std::string(w[1]) + "' is repeated");
     t.indices[k] = static_cast<std::uint32_t>(index);

@@ -34,18 +34,16 @@ struct alignas(64) ScoredTests {
 // Appends the probability line of every posterior to `lines`.
 void append_probability_lines(std::span<const Posteriors> post, std::string& lines);
 
-// Reads a document file (this process's share of it) with the pool and hands
+// Reads the document file open in `in` (this process's share of it) with the pool and hands
 // take(const ScoredTests&) every piece of it in file order, scored. Each document's words that are
 // in the vocabulary (no other word counts) are kept, and appended to `keep` when one is given.
 // Test lines lead with their label; other lines' labels read as 0. A fault in a line still hands
 // over every document before it in the share; the fault the processes agree on is the caller's
-// to raise, after it has written what comes before it. A failure to open ends the run with
-// `fail_message`.
+// to raise, after it has written what comes before it.
 template <class Take>
-SharedReading read_and_score(const std::string& path, const char* fail_message, bool test_lines,
-                             const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
-                             Peers& peers, DocStore* keep, Take&& take) {
-  PieceReader in(path, fail_message, {peers.rank(), peers.size()});
+SharedReading read_and_score(PieceReader& in, bool test_lines, const VocabularyMask& mask,
+                             const ScoreTable& table, WorkerPool& pool, Peers& peers,
+                             DocStore* keep, Take&& take) {
   if (keep) keep->reserve_for_text(in.file_size());
   std::vector<ScoredTests> slots(pieces_per_window(pool));
   auto parse = [&](std::size_t k, Piece piece, unsigned) {
@@ -72,6 +70,16 @@ SharedReading read_and_score(const std::string& path, const char* fail_message, 
     take(slots[k]);
   });
   return agree_on_reading(read, in, peers);
+}
+
+// The same for the file at `path` (this process's share of it), whose failures to open end the
+// run with `fail_message`.
+template <class Take>
+SharedReading read_and_score(const std::string& path, const char* fail_message, bool test_lines,
+                             const VocabularyMask& mask, const ScoreTable& table, WorkerPool& pool,
+                             Peers& peers, DocStore* keep, Take&& take) {
+  PieceReader in(path, fail_message, {peers.rank(), peers.size()});
+  return read_and_score(in, test_lines, mask, table, pool, peers, keep, take);
 }
 
 // Reads and scores the test set.

@@ -120,4 +120,25 @@ bool BatchReader::next(Batch& batch, std::size_t target_bytes, std::size_t max_d
   return !batch.documents.empty();
 }
 
+bool TextBatches::next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) {
+  batch.text.clear();
+  batch.documents.clear();
+  std::size_t bytes = 0;
+  while (next_ < texts_.size() && bytes < target_bytes && batch.documents.size() < max_documents) {
+    const std::string_view text = texts_[next_++];
+    if (text.size() > kMaxDocument)
+      throw Fatal(kUnreadable, "text " + std::to_string(next_ - 1) + ": a document over 2 GiB");
+    batch.documents.push_back({0, text.size(), 0, next_, text.data()});
+    bytes += text.size();
+    ++documents_;
+    bytes_ += text.size();
+  }
+  return !batch.documents.empty();
+}
+
+std::unique_ptr<BatchSource> Corpus::open(std::size_t first, std::size_t count) const {
+  if (!in_memory_) return std::make_unique<BatchReader>(*inputs_, first, count);
+  return std::make_unique<TextBatches>(first < count ? texts_ : texts_.first(0));
+}
+
 }  // namespace punb::vectorize

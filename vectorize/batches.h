@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,38 +14,54 @@ namespace punb::vectorize {
 struct DocumentRef {
   std::size_t offset = 0;  // in Batch::text
   std::size_t length = 0;
-  std::uint32_t input = 0;  // index into the input files
-  std::uint64_t line = 0;   // 1.. in a file of one document per line; 0 for a whole file
+  std::uint32_t input = 0;     // index into the input files
+  std::uint64_t line = 0;      // 1.. in a file of one document per line; 0 for a whole file
+  const char* held = nullptr;  // the text, when it is held elsewhere (in memory) instead
 };
 
-// Consecutive documents, their text back to back.
+// Consecutive documents, their text back to back (or where it is held).
 struct Batch {
   std::uint64_t sequence = 0;
   std::string text;
   std::vector<DocumentRef> documents;
 
   std::string_view text_of(const DocumentRef& d) const {
+    if (d.held) return {d.held, d.length};
     return std::string_view(text).substr(d.offset, d.length);
   }
 };
 
-// Reads the documents of input files [first, count) in order, a batch at a time; at most one file
-// is open. A file with a NUL byte in its first 8 kB is not text: it is skipped and listed.
-// Not thread-safe: the passes take turns under a lock.
-class BatchReader {
+// Where a pass's documents come from, a batch at a time, in order. Not thread-safe: the passes
+// take turns under a lock.
+class BatchSource {
  public:
-  BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count);
-  ~BatchReader();
-  BatchReader(const BatchReader&) = delete;
-  BatchReader& operator=(const BatchReader&) = delete;
+  virtual ~BatchSource() = default;
 
   // Replaces the batch's documents with the next ones: at least one, at most `max_documents`,
   // and no more once `target_bytes` of text are in; false when no document is left.
-  bool next(Batch& batch, std::size_t target_bytes, std::size_t max_documents);
+  virtual bool next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) = 0;
 
   std::uint64_t documents() const { return documents_; }
-  std::uint64_t bytes() const { return bytes_; }  // read from the files so far
+  std::uint64_t bytes() const { return bytes_; }  // read so far
+  // Inputs that are not text, left out.
   const std::vector<std::uint32_t>& skipped() const { return skipped_; }
+
+ protected:
+  std::uint64_t documents_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::vector<std::uint32_t> skipped_;
+};
+
+// Reads the documents of input files [first, count) in order; at most one file is open. A file
+// with a NUL byte in its first 8 kB is not text: it is skipped and listed.
+class BatchReader final : public BatchSource {
+ public:
+  BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count);
+  ~BatchReader() override;
+  BatchReader(const BatchReader&) = delete;
+  BatchReader& operator=(const BatchReader&) = delete;
+
+  bool next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) override;
 
  private:
   bool open_next();
@@ -63,9 +80,41 @@ class BatchReader {
   std::size_t end_ = 0;
   bool eof_ = false;
   std::uint64_t line_ = 0;
-  std::uint64_t documents_ = 0;
-  std::uint64_t bytes_ = 0;
-  std::vector<std::uint32_t> skipped_;
+};
+
+// Texts held in memory, taken as the lines of input 0: text k is its line k + 1. Each is one
+// document, whatever it holds; the texts are read where they are, and must outlive the source.
+class TextBatches final : public BatchSource {
+ public:
+  explicit TextBatches(std::span<const std::string_view> texts) : texts_(texts) {}
+
+  bool next(Batch& batch, std::size_t target_bytes, std::size_t max_documents) override;
+
+ private:
+  std::span<const std::string_view> texts_;
+  std::size_t next_ = 0;
+};
+
+// The documents a pass reads: input files, or texts held in memory as one input of one document a
+// line (an input without a path).
+class Corpus {
+ public:
+  explicit Corpus(const std::vector<InputFile>& inputs) : inputs_(&inputs) {}
+  explicit Corpus(std::span<const std::string_view> texts)
+      : own_{{"", SetKind::unlabeled, 0, false}}, inputs_(&own_), texts_(texts), in_memory_(true) {}
+  Corpus(const Corpus&) = delete;
+  Corpus& operator=(const Corpus&) = delete;
+
+  const std::vector<InputFile>& inputs() const { return *inputs_; }
+  bool in_memory() const { return in_memory_; }
+  // A source of the documents of inputs [first, count).
+  std::unique_ptr<BatchSource> open(std::size_t first, std::size_t count) const;
+
+ private:
+  std::vector<InputFile> own_;
+  const std::vector<InputFile>* inputs_;
+  std::span<const std::string_view> texts_;
+  bool in_memory_ = false;
 };
 
 }  // namespace punb::vectorize

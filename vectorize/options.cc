@@ -134,7 +134,7 @@ Options parse_options(const std::vector<std::string>& args) {
       o.limits.max_share = fraction(name, value());
       limit_options.push_back(name);
     } else if (name == "--max-words") {
-      o.limits.max_words = whole_number<std::uint32_t>(name, value(), 1, kMaxIndex);
+      o.limits.max_words = whole_number<std::uint32_t>(name, value(), 1, words::kMaxIndex);
       limit_options.push_back(name);
     } else if (name == "-j") {
       // As punb reads it: any count that fits in 32 bits, of which kMaxThreads are used.

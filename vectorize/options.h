@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "vectorize/sources.h"
-#include "vectorize/vocabulary.h"
+#include "words/vocabulary.h"
 
 namespace punb::vectorize {
 
@@ -21,7 +21,7 @@ struct Options {
   std::vector<InputPath> inputs;  // training paths first, then test paths, each in order given
   std::string vocabulary_file;    // --vocab; empty: build the vocabulary
   WordOptions words;
-  VocabularyLimits limits;
+  words::VocabularyLimits limits;
   int threads = 0;  // -j; resolved to the default when 0
   bool help = false;
   bool version = false;

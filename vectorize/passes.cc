@@ -13,7 +13,7 @@
 #include "docfile/fatal.h"
 #include "vectorize/batches.h"
 #include "vectorize/progress.h"
-#include "vectorize/words.h"
+#include "words/words.h"
 
 namespace punb::vectorize {
 
@@ -28,27 +28,30 @@ constexpr std::size_t kBatchDocuments = 128;
 // The reader, shared by the threads of a pass; batches are numbered in reading order.
 class SharedReader {
  public:
-  // Reads input files [first, count); the first batch is numbered `sequence`.
-  SharedReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
-               const char* stage, std::uint64_t sequence = 0)
-      : reader_(inputs, first, count), progress_(stage), sequence_(sequence) {}
+  // Reads input files [first, count); the first batch is numbered `sequence`. Texts held in
+  // memory (for the Python package) show no progress line.
+  SharedReader(const Corpus& corpus, std::size_t first, std::size_t count, const char* stage,
+               std::uint64_t sequence = 0)
+      : reader_(corpus.open(first, count)),
+        progress_(stage, !corpus.in_memory()),
+        sequence_(sequence) {}
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
-    if (stopped_ || !reader_.next(batch, kBatchBytes, kBatchDocuments)) return false;
+    if (stopped_ || !reader_->next(batch, kBatchBytes, kBatchDocuments)) return false;
     batch.sequence = sequence_++;
-    progress_.update(reader_.documents(), reader_.bytes());
+    progress_.update(reader_->documents(), reader_->bytes());
     return true;
   }
   void stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
   }
-  const BatchReader& reader() const { return reader_; }
+  const BatchSource& reader() const { return *reader_; }
 
  private:
   std::mutex mutex_;
-  BatchReader reader_;
+  std::unique_ptr<BatchSource> reader_;
   Progress progress_;
   std::uint64_t sequence_;
   bool stopped_ = false;
@@ -154,9 +157,9 @@ class LookupQueue {
   std::string bytes_;
 };
 
-class TrainingCounter final : public WordSink {
+class TrainingCounter final : public words::WordSink {
  public:
-  explicit TrainingCounter(const WordFilter& filter) : filter_(filter) {}
+  explicit TrainingCounter(const words::WordFilter& filter) : filter_(filter) {}
 
   // Where the words of the next documents are recorded; null: nowhere.
   void record_into(RecordedBatch* batch, FillArray<RecordedWord>* words) {
@@ -197,12 +200,12 @@ class TrainingCounter final : public WordSink {
       ++t.occurrences;
     });
   }
-  WordTable<WordTally>& table() { return table_; }
+  words::WordTable<WordTally>& table() { return table_; }
 
  private:
   LookupQueue queue_;
-  const WordFilter& filter_;
-  WordTable<WordTally> table_;
+  const words::WordFilter& filter_;
+  words::WordTable<WordTally> table_;
   std::uint64_t document_ = 0;
   RecordedBatch* record_ = nullptr;
   FillArray<RecordedWord>* words_ = nullptr;
@@ -210,10 +213,10 @@ class TrainingCounter final : public WordSink {
 };
 
 // Turns the words of a document into its `index:count` pairs.
-class DocumentEncoder final : public WordSink {
+class DocumentEncoder final : public words::WordSink {
  public:
-  DocumentEncoder(const WordTable<std::uint32_t>& index, std::uint32_t max_index,
-                  const WordFilter& filter)
+  DocumentEncoder(const words::WordTable<std::uint32_t>& index, std::uint32_t max_index,
+                  const words::WordFilter& filter)
       : index_(index),
         filter_(filter),
         counts_(max_index + std::size_t{1}),
@@ -306,8 +309,8 @@ class DocumentEncoder final : public WordSink {
       out += '\n';
   }
 
-  const WordTable<std::uint32_t>& index_;
-  const WordFilter& filter_;
+  const words::WordTable<std::uint32_t>& index_;
+  const words::WordFilter& filter_;
   LookupQueue queue_;
   std::vector<std::uint32_t> counts_;
   // The indices of the document: a bit for each, and a bit for each word of those bits that is
@@ -356,8 +359,8 @@ void add_encoded(const InputFile& input, std::uint32_t input_number, std::uint64
   t.out_of_vocabulary += encoder.take_out_of_vocabulary();
 }
 
-void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, WordSplitter& splitter,
-                  DocumentEncoder& encoder, EncodedBatch& out) {
+void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs,
+                  words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
   for (const DocumentRef& d : batch.documents) {
     const InputFile& input = inputs[d.input];
@@ -409,10 +412,11 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 
 }  // namespace
 
-TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads, WordSplitters& splitters,
-                                   std::size_t recording_limit) {
-  SharedReader reader(inputs, 0, training, "counting training words");
+TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
+                                   const words::WordFilter& filter, int threads,
+                                   WordSplitters& splitters, std::size_t recording_limit) {
+  const std::vector<InputFile>& inputs = corpus.inputs();
+  SharedReader reader(corpus, 0, training, "counting training words");
   const auto thread_count = static_cast<std::size_t>(threads);
   std::vector<std::unique_ptr<TrainingCounter>> counters(thread_count);
   std::vector<std::array<std::uint64_t, kSets>> documents(thread_count);
@@ -425,7 +429,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
       [&](int t) {
         counters[t] = std::make_unique<TrainingCounter>(filter);
         TrainingCounter& counter = *counters[t];
-        WordSplitter& splitter = splitters.of(t);
+        words::WordSplitter& splitter = splitters.of(t);
         if (recording) words[t] = FillArray<RecordedWord>(recording_limit / sizeof(RecordedWord));
         Batch batch;
         while (reader.next(batch)) {
@@ -483,7 +487,7 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
 
   // Each document was counted by one thread, so the tallies add up; the first thread's table
   // takes the others' in, one at a time, so that little more than one table is ever spare.
-  WordTable<WordTally> merged = std::move(counters[0]->table());
+  words::WordTable<WordTally> merged = std::move(counters[0]->table());
   for (std::size_t t = 0; t < counters.size(); ++t) {
     if (kept.complete) {
       std::vector<std::uint32_t>& entries = kept.merged_entry[t];
@@ -529,14 +533,15 @@ TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::si
   return result;
 }
 
-WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
+WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
+                        const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording) {
+  const std::vector<InputFile>& inputs = corpus.inputs();
   const bool recorded = recording && recording->complete;
   // The words of the documents to read are looked up by their text.
-  WordTable<std::uint32_t> index;
+  words::WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
-  for (const VocabularyEntry& e : vocabulary) {
+  for (const words::VocabularyEntry& e : vocabulary) {
     if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
@@ -550,14 +555,14 @@ WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& 
   }
   const std::uint64_t recorded_batches = recorded ? recording->batches.size() : 0;
   std::atomic<std::uint64_t> next_recorded{0};
-  SharedReader reader(inputs, recorded ? recording->training : 0, inputs.size(),
+  SharedReader reader(corpus, recorded ? recording->training : 0, inputs.size(),
                       "writing documents", recorded_batches);
   InOrder order;
   WrittenSets written;
   run_threads(
       threads,
       [&](int t) {
-        WordSplitter& splitter = splitters.of(t);
+        words::WordSplitter& splitter = splitters.of(t);
         DocumentEncoder encoder(index, max_index, filter);
         Batch batch;
         EncodedBatch encoded;

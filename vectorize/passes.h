@@ -10,24 +10,13 @@
 #include <vector>
 
 #include "vectorize/arena.h"
+#include "vectorize/batches.h"
 #include "vectorize/sources.h"
-#include "vectorize/stopwords.h"
-#include "vectorize/vocabulary.h"
-#include "vectorize/words.h"
+#include "words/filter.h"
+#include "words/vocabulary.h"
+#include "words/words.h"
 
 namespace punb::vectorize {
-
-// Which words count at all, whatever the vocabulary.
-struct WordFilter {
-  bool fold = true;
-  std::size_t min_length = 1;
-  const WordSet* stop_words = nullptr;
-
-  bool keeps(std::string_view word) const {
-    return (min_length <= 1 || code_points(word) >= min_length) &&
-           !(stop_words && stop_words->find(word));
-  }
-};
 
 // One word splitter per thread, kept from the first pass to the second, so that the pieces ICU
 // split while counting are remembered while writing.
@@ -36,15 +25,15 @@ class WordSplitters {
   WordSplitters(bool fold, int threads)
       : fold_(fold), splitters_(static_cast<std::size_t>(threads)) {}
   // Thread t's splitter, made when it is first asked for.
-  WordSplitter& of(int t) {
-    std::unique_ptr<WordSplitter>& s = splitters_[static_cast<std::size_t>(t)];
-    if (!s) s = std::make_unique<WordSplitter>(fold_);
+  words::WordSplitter& of(int t) {
+    std::unique_ptr<words::WordSplitter>& s = splitters_[static_cast<std::size_t>(t)];
+    if (!s) s = std::make_unique<words::WordSplitter>(fold_);
     return *s;
   }
 
  private:
   bool fold_;
-  std::vector<std::unique_ptr<WordSplitter>> splitters_;
+  std::vector<std::unique_ptr<words::WordSplitter>> splitters_;
 };
 
 inline constexpr std::size_t kSets = 3;
@@ -94,7 +83,7 @@ struct Recording {
 };
 
 struct TrainingWords {
-  WordCounts words;
+  words::WordCounts words;
   std::array<std::uint64_t, kSets> documents{};  // per set
   std::uint64_t bytes = 0;
   Recording recording;
@@ -105,8 +94,9 @@ inline constexpr std::size_t kRecordingLimit = std::size_t{1} << 30;
 
 // First pass, over input files [0, training): every word's document frequency and count, and
 // a recording of the documents' words within `recording_limit` bytes.
-TrainingWords count_training_words(const std::vector<InputFile>& inputs, std::size_t training,
-                                   const WordFilter& filter, int threads, WordSplitters& splitters,
+TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
+                                   const words::WordFilter& filter, int threads,
+                                   WordSplitters& splitters,
                                    std::size_t recording_limit = kRecordingLimit);
 
 struct SetTotals {
@@ -138,8 +128,8 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 // increasing index order (test lines led by their label), handed to `emit` with its source.
 // Documents come out in input order whatever the number of threads, one at a time. The
 // documents of a complete `recording` (taken apart as they are written) are not read again.
-WrittenSets encode_sets(const std::vector<InputFile>& inputs, const WordFilter& filter,
-                        const Vocabulary& vocabulary, int threads, const EmitDocument& emit,
+WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
+                        const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording = nullptr);
 
 }  // namespace punb::vectorize

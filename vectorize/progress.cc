@@ -15,9 +15,9 @@ std::string progress_line(const std::string& stage, std::uint64_t documents, std
   return stage + text;
 }
 
-Progress::Progress(std::string stage)
+Progress::Progress(std::string stage, bool shown)
     : stage_(std::move(stage)),
-      enabled_(isatty(STDERR_FILENO) == 1),
+      enabled_(shown && isatty(STDERR_FILENO) == 1),
       start_(std::chrono::steady_clock::now()),
       last_(start_) {}
 

@@ -11,10 +11,10 @@ std::string progress_line(const std::string& stage, std::uint64_t documents, std
                           double seconds);
 
 // A line on standard error, redrawn at most once a second, while a long pass goes on; only
-// when standard error is a terminal.
+// when standard error is a terminal and `shown`.
 class Progress {
  public:
-  explicit Progress(std::string stage);
+  explicit Progress(std::string stage, bool shown = true);
   ~Progress();  // ends the line if one was drawn
   void update(std::uint64_t documents, std::uint64_t bytes);
 

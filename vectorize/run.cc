@@ -7,8 +7,8 @@
 #include "docfile/fatal.h"
 #include "docfile/staged.h"
 #include "vectorize/passes.h"
-#include "vectorize/stopwords.h"
-#include "vectorize/words.h"
+#include "words/filter.h"
+#include "words/words.h"
 
 namespace punb::vectorize {
 
@@ -25,19 +25,20 @@ std::string paths_of(const Options& o, SetKind set) {
 }
 
 struct BuiltVocabulary {
-  Vocabulary vocabulary;
-  VocabularyCuts cuts;
+  words::Vocabulary vocabulary;
+  words::VocabularyCuts cuts;
   std::uint64_t training_documents = 0;
   Recording recording;  // of the training documents, for writing them
 };
 
 BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
-                                 const WordFilter& filter, WordSplitters& splitters) {
+                                 const words::WordFilter& filter, WordSplitters& splitters) {
   const auto training = static_cast<std::size_t>(
       std::find_if(inputs.begin(), inputs.end(),
                    [](const InputFile& f) { return f.set == SetKind::test; }) -
       inputs.begin());
-  TrainingWords counted = count_training_words(inputs, training, filter, o.threads, splitters);
+  TrainingWords counted =
+      count_training_words(Corpus(inputs), training, filter, o.threads, splitters);
   for (SetKind set : {SetKind::positive, SetKind::unlabeled}) {
     if (counted.documents[set_number(set)] == 0) {
       throw Fatal("empty training set", paths_of(o, set) + ": no documents for the " +
@@ -46,9 +47,9 @@ BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>&
   }
   BuiltVocabulary built;
   built.training_documents = counted.documents[0] + counted.documents[1];
-  built.vocabulary =
-      select_vocabulary(std::move(counted.words), built.training_documents, o.limits, built.cuts,
-                        counted.recording.complete ? &counted.recording.index_of : nullptr);
+  built.vocabulary = words::select_vocabulary(
+      std::move(counted.words), built.training_documents, o.limits, built.cuts,
+      counted.recording.complete ? &counted.recording.index_of : nullptr);
   built.recording = std::move(counted.recording);
   return built;
 }
@@ -97,11 +98,11 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
 }  // namespace
 
 void run(const Options& o, std::ostream& log) {
-  WordSplitter folder(o.words.fold);
-  WordSet stop_words;
-  WordFilter filter{o.words.fold, o.words.min_length, nullptr};
+  words::WordSplitter folder(o.words.fold);
+  words::WordSet stop_words;
+  words::WordFilter filter{o.words.fold, o.words.min_length, nullptr};
   if (!o.words.stop_words.empty()) {
-    stop_words = load_stop_words(o.words.stop_words, folder);
+    stop_words = words::load_stop_words(o.words.stop_words, folder);
     filter.stop_words = &stop_words;
   }
 
@@ -114,7 +115,7 @@ void run(const Options& o, std::ostream& log) {
   if (o.vocabulary_file.empty())
     built = build_vocabulary(o, inputs, filter, splitters);
   else
-    built.vocabulary = read_vocabulary(o.vocabulary_file);
+    built.vocabulary = words::read_vocabulary(o.vocabulary_file);
 
   StagedFiles files("can not write output");
   // Where each set's lines and their sources go.
@@ -126,10 +127,11 @@ void run(const Options& o, std::ostream& log) {
     lines[s] = &files.add(path);
     ids[s] = &files.add(path + ".ids");
   }
-  write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
-  write_word_reading({o.words.fold, o.words.min_length}, files.add(o.stem + ".vocab.options"));
+  words::write_vocabulary(built.vocabulary, files.add(o.stem + ".vocab"));
+  words::write_word_reading({o.words.fold, o.words.min_length},
+                            files.add(o.stem + ".vocab.options"));
   const WrittenSets written = encode_sets(
-      inputs, filter, built.vocabulary, o.threads,
+      Corpus(inputs), filter, built.vocabulary, o.threads,
       [&](const WrittenDocument& d) {
         lines[set_number(d.set)]->write(d.line);
         ids[set_number(d.set)]->write(d.source);

@@ -1,9 +1,7 @@
 #include "vectorize/sources.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -91,26 +89,6 @@ std::vector<InputFile> list_inputs(const std::vector<InputPath>& paths,
     }
   }
   return inputs;
-}
-
-std::string read_whole_file(const std::string& path, const char* message) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Fatal(message, path + ": " + std::strerror(errno));
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      close(fd);
-      throw Fatal(message, path + ": " + std::strerror(err));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return text;
 }
 
 }  // namespace punb::vectorize

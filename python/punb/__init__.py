@@ -4,9 +4,16 @@
     >>> model = punb.PUNaiveBayes().fit(X, y)      # y: 1 labelled positive, 0 unlabeled
     >>> model.predict_proba(X_new)[:, 1]           # P(positive), as punb's STEM.output
     >>> model.save_model("model.punb")             # for punb-classify, or punb.load_model
+
+Text is read as punb-vectorize reads it by TextVectorizer:
+
+    >>> vectorizer = punb.TextVectorizer()
+    >>> X = vectorizer.fit_transform(texts)        # the vocabulary and lines of punb-vectorize
+    >>> model.fit(X, y).save_model("m", vocabulary=vectorizer)   # punb-classify m --text ...
 """
 
 from ._core import __version__
 from ._estimator import PUNaiveBayes, load_model
+from ._text import TextVectorizer
 
-__all__ = ["PUNaiveBayes", "load_model", "__version__"]
+__all__ = ["PUNaiveBayes", "TextVectorizer", "load_model", "__version__"]

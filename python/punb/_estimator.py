@@ -10,6 +10,7 @@ from sklearn.utils.validation import check_is_fitted, column_or_1d
 
 from . import _core
 from ._matrix import csr_arrays, native
+from ._text import TextVectorizer
 
 _INT32_MAX = 2147483647
 
@@ -73,6 +74,14 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
         Reliable negatives found among the unlabeled documents (None in naive Bayes mode).
     n_positive_documents_, n_unlabeled_documents_ : int
         The documents of either training set.
+    feature_log_prob_ : ndarray of shape (2, n_features_in_)
+        ln P(word | class) of the kept classifier, row 0 the negative class and row 1 the
+        positive; column j is feature index j + 1. NaN in a column that no training document
+        holds: the model has no probability for it and scoring skips it. (A command-line model
+        has a column for every index up to its largest; index 0, a word in positive-unlabeled
+        mode, has none.)
+    class_log_prior_ : ndarray of shape (2,)
+        ln P(negative) and ln P(positive).
     """
 
     def __init__(
@@ -149,15 +158,27 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
         d[d == 0] = np.nextafter(0.0, 1.0)
         return d
 
-    def save_model(self, path):
+    def save_model(self, path, vocabulary=None):
         """Writes the command line's model file (``punb --model``), for ``punb-classify`` or
         ``punb.load_model``. It is written under a temporary name and renamed when complete,
         keeping the permission bits of the file it replaces. A symbolic link stays one: the
         file at the end of its links is replaced. A device, a pipe, or anything reached through
         an open file's link (``/dev/stdout``, ``/proc/self/fd/N``) is written in place. Raises
-        OSError when it cannot be written."""
+        OSError when it cannot be written.
+
+        ``vocabulary``: the fitted TextVectorizer whose vectors the model was fitted on; its words
+        and its way of reading them go into the file, so that ``punb-classify --text`` reads new
+        text as ``vectorizer.transform`` does and gives ``predict_proba``'s posteriors."""
         check_is_fitted(self, "_model")
-        self._model.save(os.fsencode(path))
+        words = None
+        if vocabulary is not None:
+            if not isinstance(vocabulary, TextVectorizer):
+                raise TypeError(
+                    "vocabulary must be a fitted punb.TextVectorizer, whose reading of text "
+                    f"punb-classify repeats, not {type(vocabulary).__name__}")
+            check_is_fitted(vocabulary, "document_frequencies_")
+            words = vocabulary._text_words()
+        self._model.save(os.fsencode(path), words)
 
     def _threads(self):
         """The count the core takes, which caps it as the command line caps -j: 0 asks for the
@@ -189,6 +210,9 @@ class PUNaiveBayes(ClassifierMixin, BaseEstimator):
         self.n_reliable_negatives_ = model.reliable_negatives if pu else None
         self.n_positive_documents_ = model.positive_documents
         self.n_unlabeled_documents_ = model.unlabeled_documents
+        columns = getattr(self, "n_features_in_", model.largest_index)
+        self.feature_log_prob_ = model.log_probabilities(columns)
+        self.class_log_prior_ = np.array(model.log_priors, dtype=np.float64)
 
     # Pickles carry the model file's text, never the core's memory.
     def __getstate__(self):

@@ -26,6 +26,7 @@
 #include "docfile/staged.h"
 #include "docfile/workpool.h"
 #include "finalem/purun.h"
+#include "module.h"
 #include "nb/modelfile.h"
 #include "nb/nbrun.h"
 #include "nb/passes.h"
@@ -33,7 +34,18 @@
 
 namespace py = pybind11;
 
+namespace punb::python {
+
+// As the command line's -j; the estimator asks for the default with 0.
+unsigned thread_count(int n_jobs) {
+  return punb::thread_count(n_jobs <= 0 ? 0 : static_cast<std::uint64_t>(n_jobs));
+}
+
+}  // namespace punb::python
+
 namespace {
+
+using punb::python::thread_count;
 
 // The largest column count: column j is index j + 1, and indices end at kIndexCount - 1.
 constexpr std::int64_t kMaxColumns = punb::kIndexCount - 1;
@@ -272,11 +284,6 @@ punb::DocumentSet rows_labelled(const Csr& x, const I* indptr, const I* indices,
       std::move(name), words);
 }
 
-// As the command line's -j; the estimator asks for the default with 0.
-unsigned thread_count(int n_jobs) {
-  return punb::thread_count(n_jobs <= 0 ? 0 : static_cast<std::uint64_t>(n_jobs));
-}
-
 // A trained classifier: the model file's content, and its vocabulary and logarithms for scoring.
 struct Fitted {
   explicit Fitted(punb::SavedModel m)
@@ -369,6 +376,44 @@ py::array_t<double> score(const Fitted& model, const py::array& indptr, const py
   return out;
 }
 
+// The model file, with the words a TextVectorizer read its columns from when given, so that
+// punb-classify --text reads new text as the vectorizer does.
+std::string model_text(const Fitted& f, const punb::python::TextWords* words) {
+  if (!words) return punb::format_model_file(f.saved);
+  const auto n = static_cast<std::int64_t>(words->vocabulary.size());
+  if (f.saved.feature_columns && *f.saved.feature_columns != n) {
+    throw py::value_error("the vectorizer has " + std::to_string(n) + " words for the model's " +
+                          std::to_string(*f.saved.feature_columns) +
+                          " columns: the model was not fitted on its vectors");
+  }
+  if (n == 0) throw py::value_error("the vectorizer has no words");
+  punb::SavedModel saved = f.saved;
+  punb::TextVocabulary& text = saved.text.emplace();
+  text.folded = words->fold;
+  text.min_length = words->min_length;
+  for (const punb::words::VocabularyEntry& e : words->vocabulary) {
+    text.indices.push_back(e.index);
+    text.words.push_back(e.word);
+  }
+  return punb::format_model_file(saved);
+}
+
+// ln P(index | class) for the columns 0 .. cols - 1 (index = column + 1): a row per class,
+// negative then positive; NaN for a column outside the model's vocabulary, which scoring skips.
+py::array_t<double> log_probabilities(const Fitted& f, std::int64_t cols) {
+  py::array_t<double> out({py::ssize_t{2}, static_cast<py::ssize_t>(cols)});
+  double* o = out.mutable_data();
+  std::fill(o, o + 2 * cols, std::nan(""));
+  const punb::SavedModel& m = f.saved;
+  for (std::size_t k = 0; k < m.indices.size(); ++k) {
+    const std::int64_t column = std::int64_t{m.indices[k]} - 1;
+    if (column < 0 || column >= cols) continue;
+    o[column] = std::log(m.neg[k]);
+    o[cols + column] = std::log(m.pos[k]);
+  }
+  return out;
+}
+
 // A damaged model file raises ValueError; one that cannot be written, OSError.
 struct WriteError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -411,8 +456,8 @@ PYBIND11_MODULE(_core, m) {
           "The model file's text.")
       .def(
           "save",
-          [](const Fitted& f, const std::string& path) {
-            const std::string text = punb::format_model_file(f.saved);
+          [](const Fitted& f, const std::string& path, const punb::python::TextWords* words) {
+            const std::string text = model_text(f, words);
             try {
               py::gil_scoped_release release;
               punb::replace_file(path, text, punb::kCannotWriteModel);
@@ -420,7 +465,9 @@ PYBIND11_MODULE(_core, m) {
               throw WriteError(e.message() + ": " + e.detail());
             }
           },
-          py::arg("path"), "Writes the model file, whole or not at all.")
+          py::arg("path"), py::arg("words") = nullptr,
+          "Writes the model file, whole or not at all, with the words of a TextVectorizer when "
+          "given.")
       .def("score", &score, py::arg("indptr"), py::arg("indices"), py::arg("data"), py::arg("rows"),
            py::arg("cols"), py::arg("n_jobs"),
            "P(neg) and P(pos) of every row of a CSR matrix, as an array of shape (rows, 2).")
@@ -459,7 +506,16 @@ PYBIND11_MODULE(_core, m) {
       .def_property_readonly("feature_columns",
                              [](const Fitted& f) { return f.saved.feature_columns; })
       .def_property_readonly("vocabulary_size",
-                             [](const Fitted& f) { return f.saved.indices.size(); });
+                             [](const Fitted& f) { return f.saved.indices.size(); })
+      .def_property_readonly(
+          "largest_index",
+          [](const Fitted& f) { return f.saved.indices.empty() ? 0 : f.saved.indices.back(); })
+      .def("log_probabilities", &log_probabilities, py::arg("cols"),
+           "ln P(index | class) of the columns, rows negative and positive; NaN outside the "
+           "vocabulary.")
+      .def_property_readonly("log_priors", [](const Fitted& f) {
+        return py::make_tuple(std::log(f.saved.priors.neg), std::log(f.saved.priors.pos));
+      });
 
   m.def(
       "fit",
@@ -474,6 +530,7 @@ PYBIND11_MODULE(_core, m) {
       py::arg("y"), py::arg("mode"), py::arg("smoothing"), py::arg("spy_fraction"),
       py::arg("threshold_rate"), py::arg("iterations"), py::arg("n_jobs"),
       "Trains on the rows of a CSR matrix: y = 1 positive, y = 0 unlabeled, in row order.");
+  punb::python::add_text_reading(m);
   m.def("available_cpus", &punb::available_cpus,
         "The CPUs this process may run on (its affinity mask).");
 }

@@ -246,7 +246,9 @@ TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
     again.insert(again.end(), fold.begin(), fold.end());
     ASSERT_EQ(vectorize(dir, again).status, 0);
     for (const std::vector<std::string>& order :
-         {std::vector<std::string>{}, std::vector<std::string>{"--rank"}}) {
+         {std::vector<std::string>{}, std::vector<std::string>{"--rank"},
+          std::vector<std::string>{"--explain", "3"},
+          std::vector<std::string>{"--top", "4", "--explain", "2"}}) {
       std::vector<std::string> text = {"m", "--text", "new", "lines.txt", "-j", "2"};
       std::vector<std::string> ids = {"m", "--ids", "again.unlabel.ids", "again.unlabel"};
       text.insert(text.end(), order.begin(), order.end());
@@ -254,7 +256,7 @@ TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
       const RunResult from_text = classify(dir, text);
       ASSERT_EQ(from_text.status, 0) << from_text.err;
       EXPECT_EQ(from_text.out, classify(dir, ids).out);
-      EXPECT_EQ(lines_of(from_text.out).size(), 7u);
+      EXPECT_EQ(lines_of(from_text.out).size(), !order.empty() && order[0] == "--top" ? 4u : 7u);
     }
   }
   // The way of reading is the model's, whatever the vectorizer did after; a vocabulary without
@@ -400,6 +402,16 @@ std::vector<BadCase> bad_cases() {
        {"m", "-j", "2147483648", "c.test"},
        2,
        "-j takes a whole number from 0 to 2147483647"},
+      {"words_zero", {}, {"m", "--words", "0"}, 2, "--words takes a whole number from 1"},
+      {"words_with_documents", {}, {"m", "--words", "3", "c.test"}, 2, "--words takes no FILE"},
+      {"words_with_info", {}, {"m", "--words", "3", "--info"}, 2, "runs of their own"},
+      {"explain_zero", {}, {"m", "--explain", "0", "c.test"}, 2, "--explain takes a whole number"},
+      {"explain_without_value", {}, {"m", "c.test", "--explain"}, 2, "--explain needs a value"},
+      {"words_in_a_missing_folder",
+       {},
+       {"m", "--words", "3", "-o", "nowhere/out"},
+       1,
+       "nowhere/out: No such file or directory"},
   };
 }
 

@@ -7,6 +7,8 @@
 namespace punb::vectorize {
 namespace {
 
+using namespace words;
+
 using Args = std::vector<std::string>;
 
 TEST(Options, ReadsSetsAndSettings) {

@@ -13,6 +13,8 @@
 namespace punb::vectorize {
 namespace {
 
+using namespace words;
+
 // What a run of both passes hands out.
 struct Output {
   std::array<std::string, kSets> lines;
@@ -21,14 +23,15 @@ struct Output {
   bool recorded = false;  // whether the second pass took the training documents from the record
 };
 
-Output run_passes(const std::vector<InputFile>& inputs, int threads, std::size_t recording_limit,
-                  const VocabularyLimits& limits) {
+Output run_passes(const Corpus& corpus, int threads, std::size_t recording_limit,
+                  const VocabularyLimits& limits, Vocabulary* kept = nullptr) {
+  const std::vector<InputFile>& inputs = corpus.inputs();
   const WordFilter filter;
   WordSplitters splitters(filter.fold, threads);
   std::size_t training = 0;
   while (training < inputs.size() && inputs[training].set != SetKind::test) ++training;
   TrainingWords counted =
-      count_training_words(inputs, training, filter, threads, splitters, recording_limit);
+      count_training_words(corpus, training, filter, threads, splitters, recording_limit);
   Output out;
   out.recorded = counted.recording.complete;
   VocabularyCuts cuts;
@@ -36,22 +39,28 @@ Output run_passes(const std::vector<InputFile>& inputs, int threads, std::size_t
       select_vocabulary(std::move(counted.words), counted.documents[0] + counted.documents[1],
                         limits, cuts, out.recorded ? &counted.recording.index_of : nullptr);
   out.written = encode_sets(
-      inputs, filter, vocabulary, threads,
+      corpus, filter, vocabulary, threads,
       [&](const WrittenDocument& d) {
         out.lines[set_number(d.set)] += d.line;
         out.ids[set_number(d.set)] += d.source;
       },
       splitters, &counted.recording);
+  if (kept) *kept = vocabulary;
   return out;
+}
+
+Output run_passes(const std::vector<InputFile>& inputs, int threads, std::size_t recording_limit,
+                  const VocabularyLimits& limits) {
+  return run_passes(Corpus(inputs), threads, recording_limit, limits);
 }
 
 // Several batches of lines and of files: words repeated within documents, words in other
 // scripts (through ICU), ill-formed bytes, empty documents, a file that is not text.
-struct Corpus {
+struct SampleCorpus {
   test::TempDir dir;
   std::vector<InputFile> inputs;
 
-  Corpus() {
+  SampleCorpus() {
     std::mt19937 random(7);
     const std::vector<std::string> words = {"the",
                                             "a",
@@ -106,7 +115,7 @@ struct RecordingCase {
 // any thread count, it hands out the same lines, sources, totals and reports, and each file's
 // ill-formed sequences are its own.
 TEST(Passes, TheRecordWritesWhatReadingAgainWrites) {
-  const Corpus corpus;
+  const SampleCorpus corpus;
   const RecordingCase cases[] = {
       {0, false},               // nothing recorded
       {64, false},              // given up after the first batch
@@ -142,6 +151,75 @@ TEST(Passes, TheRecordWritesWhatReadingAgainWrites) {
         EXPECT_EQ(o.written.replaced, replaced);
         EXPECT_EQ(o.written.skipped, reread.written.skipped);
         EXPECT_EQ(o.written.bytes, reread.written.bytes);
+      }
+    }
+  }
+}
+
+// Texts held in memory read as the lines of a file of the same texts (and, holding line breaks,
+// as the files of a folder): the same vocabulary and lines, at any thread count, recorded or not.
+TEST(Passes, TextsInMemoryReadAsTheLinesOfAFile) {
+  test::TempDir dir;
+  std::mt19937 random(5);
+  const std::vector<std::string> pieces = {"Rose",
+                                           "rose",
+                                           "ROSES",
+                                           "don't",
+                                           "3.14",
+                                           "caf\u00e9",
+                                           "Stra\u00dfe",
+                                           "\u82b1\u56ed\u91cc",
+                                           "x",
+                                           "a_b",
+                                           "\xff",
+                                           "",
+                                           "\u0436\u0443\u043a"};
+  for (const bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "files" : "lines");
+    std::vector<std::string> texts;
+    std::string lines;
+    mkdir(dir.path("folder").c_str(), 0755);
+    for (int k = 0; k < 400; ++k) {
+      std::string t;
+      for (int w = static_cast<int>(random() % 30); w > 0; --w)
+        t += pieces[random() % pieces.size()] + (whole && w % 7 == 0 ? "\n" : " ");
+      lines += t + "\n";
+      char name[16];
+      std::snprintf(name, sizeof name, "%04d", k);
+      dir.write(std::string("folder/") + name, t);
+      texts.push_back(std::move(t));
+    }
+    dir.write("lines", lines);
+    std::vector<std::string> warnings;
+    const std::vector<InputFile> inputs =
+        list_inputs({{dir.path(whole ? "folder" : "lines"), SetKind::unlabeled, 0}}, warnings);
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    for (const VocabularyLimits& limits : {VocabularyLimits{}, VocabularyLimits{2, 0.3, 20}}) {
+      Vocabulary from_files;
+      const Output files = run_passes(Corpus(inputs), 1, 0, limits, &from_files);
+      for (const int threads : {1, 3}) {
+        for (const std::size_t limit : {std::size_t{0}, kRecordingLimit}) {
+          Vocabulary from_memory;
+          const Output memory = run_passes(Corpus(views), threads, limit, limits, &from_memory);
+          EXPECT_EQ(memory.recorded, limit > 0);
+          EXPECT_EQ(memory.lines, files.lines);
+          ASSERT_EQ(from_memory.size(), from_files.size());
+          for (std::size_t i = 0; i < from_files.size(); ++i) {
+            EXPECT_EQ(from_memory[i].word, from_files[i].word);
+            EXPECT_EQ(from_memory[i].documents, from_files[i].documents);
+            EXPECT_EQ(from_memory[i].occurrences, from_files[i].occurrences);
+          }
+          EXPECT_EQ(memory.written.sets[1].documents, 400u);
+          const auto replaced = [](const WrittenSets& w) {
+            std::uint64_t n = 0;
+            for (const auto& [input, count] : w.replaced) n += count;
+            return n;
+          };
+          EXPECT_EQ(replaced(memory.written), replaced(files.written));
+          EXPECT_GT(replaced(memory.written), 0u);
+          EXPECT_EQ(memory.written.bytes,
+                    whole ? files.written.bytes : files.written.bytes - texts.size());
+        }
       }
     }
   }

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace punb::vectorize {
+namespace punb::words {
 
 // Whether `text` is well-formed UTF-8: no stray continuation byte, no overlong form, no
 // surrogate, nothing above U+10FFFF, no sequence cut short.
@@ -40,4 +40,4 @@ inline bool well_formed_utf8(std::string_view text) {
   return true;
 }
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "vectorize/wordtable.h"
+#include "words/wordtable.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 // Receives the words of a text, in text order.
 class WordSink {
@@ -82,4 +82,4 @@ inline std::size_t code_points(std::string_view word) {
   return n;
 }
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

@@ -1,4 +1,4 @@
-#include "vectorize/vocabulary.h"
+#include "words/vocabulary.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include "docfile/outfile.h"
 #include "test_support.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 namespace {
 
 std::vector<std::string> words_in_order(const Vocabulary& v) {
@@ -128,4 +128,4 @@ TEST(Vocabulary, AFileThatDoesNotParseNamesItsLine) {
 }
 
 }  // namespace
-}  // namespace punb::vectorize
+}  // namespace punb::words

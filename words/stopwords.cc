@@ -1,10 +1,10 @@
-#include "vectorize/stopwords.h"
+#include "words/stopwords.h"
 
 #include "docfile/fatal.h"
-#include "vectorize/sources.h"
-#include "vectorize/utf8.h"
+#include "words/textfile.h"
+#include "words/utf8.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 namespace {
 
@@ -27,6 +27,12 @@ why's won't wouldn't you'd you'll you're you've)";
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 }  // namespace
 
 WordSet load_stop_words(const std::string& source, WordSplitter& folder) {
@@ -44,17 +50,21 @@ WordSet load_stop_words(const std::string& source, WordSplitter& folder) {
   }
   const std::string text = read_whole_file(source, "can not read stop words");
   for_each_line(text, [&](std::string_view line, std::size_t number) {
-    while (!line.empty() && blank(line.front())) line.remove_prefix(1);
-    while (!line.empty() && blank(line.back())) line.remove_suffix(1);
-    if (line.empty() || line.front() == '#') return;
+    if (trimmed(line).empty() || trimmed(line).front() == '#') return;
     if (!well_formed_utf8(line)) {
       throw Fatal("can not read stop words",
                   source + ":" + std::to_string(number) + ": not valid UTF-8");
     }
-    const std::string_view word = folder.fold(line);
-    if (!word.empty()) set[word] = 1;
+    add_stop_word(set, line, folder);
   });
   return set;
 }
 
-}  // namespace punb::vectorize
+void add_stop_word(WordSet& set, std::string_view word, WordSplitter& folder) {
+  word = trimmed(word);
+  if (word.empty()) return;
+  const std::string_view folded = folder.fold(word);
+  if (!folded.empty()) set[folded] = 1;
+}
+
+}  // namespace punb::words

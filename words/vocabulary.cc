@@ -1,4 +1,4 @@
-#include "vectorize/vocabulary.h"
+#include "words/vocabulary.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,11 +7,11 @@
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
-#include "vectorize/sources.h"
-#include "vectorize/utf8.h"
-#include "vectorize/wordtable.h"
+#include "words/textfile.h"
+#include "words/utf8.h"
+#include "words/wordtable.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 namespace {
 
@@ -171,4 +171,4 @@ std::optional<WordReading> read_word_reading(const std::string& path) {
   return reading;
 }
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

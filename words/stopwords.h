@@ -1,11 +1,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
-#include "vectorize/words.h"
-#include "vectorize/wordtable.h"
+#include "words/words.h"
+#include "words/wordtable.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 using WordSet = WordTable<char>;
 
@@ -14,4 +15,8 @@ using WordSet = WordTable<char>;
 // left out). Each is folded by `folder`, as the words of the text are.
 WordSet load_stop_words(const std::string& source, WordSplitter& folder);
 
-}  // namespace punb::vectorize
+// Adds a stop word, without the blanks around it, folded by `folder`; a blank one adds nothing.
+// The word must be well-formed UTF-8.
+void add_stop_word(WordSet& set, std::string_view word, WordSplitter& folder);
+
+}  // namespace punb::words

@@ -1,4 +1,4 @@
-#include "vectorize/words.h"
+#include "words/words.h"
 
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
@@ -10,7 +10,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace punb::vectorize {
+namespace punb::words {
 
 namespace {
 
@@ -304,4 +304,4 @@ std::string_view WordSplitter::fold_unicode(std::string_view word) {
   throw std::runtime_error("NFKC_Casefold: result keeps growing");
 }
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

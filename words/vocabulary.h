@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "vectorize/arena.h"
+#include "docfile/large_pages.h"
 
 namespace punb {
 class OutFile;
 }
 
-namespace punb::vectorize {
+namespace punb::words {
 
 // punb reads feature indices up to this one; index 0 is left out, naive Bayes mode ignores it.
 inline constexpr std::uint32_t kMaxIndex = 499999;
@@ -75,4 +75,4 @@ void write_word_reading(const WordReading& reading, OutFile& out);
 // Reads such a file; nullopt when there is none. A file that does not parse ends the run.
 std::optional<WordReading> read_word_reading(const std::string& path);
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "vectorize/arena.h"
+#include "docfile/large_pages.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 
 // A hash table from words to values, built for millions of short keys and lookups that mostly
 // find the same few thousand: a compact array of 8-byte slots (part of the hash and an entry
@@ -140,4 +140,4 @@ class WordTable {
   std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> arena_;
 };
 
-}  // namespace punb::vectorize
+}  // namespace punb::words

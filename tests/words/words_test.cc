@@ -1,4 +1,4 @@
-#include "vectorize/words.h"
+#include "words/words.h"
 
 #include <gtest/gtest.h>
 #include <unicode/utf8.h>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "vectorize/utf8.h"
+#include "words/utf8.h"
 
-namespace punb::vectorize {
+namespace punb::words {
 namespace {
 
 struct Collect final : WordSink {
@@ -195,4 +195,4 @@ TEST(Utf8, AgreesWithIcuOnEveryShortSequence) {
 }
 
 }  // namespace
-}  // namespace punb::vectorize
+}  // namespace punb::words

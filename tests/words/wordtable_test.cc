@@ -1,11 +1,11 @@
-#include "vectorize/wordtable.h"
+#include "words/wordtable.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 
-namespace punb::vectorize {
+namespace punb::words {
 namespace {
 
 // Through many growths: every word keeps its one value, and a listing holds each word once,
@@ -37,4 +37,4 @@ TEST(WordTable, KeepsEveryWordOnceThroughGrowth) {
 }
 
 }  // namespace
-}  // namespace punb::vectorize
+}  // namespace punb::words
