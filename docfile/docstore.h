@@ -72,6 +72,8 @@ class DocStore {
   }
 
   std::size_t documents() const { return documents_; }
+  // Words stored: a header per document and a word per pair (two for a large count).
+  std::size_t words_held() const { return words_.size(); }
 
   // The sum of all counts stored: while it stays below 2^53, whole-number sums of any of them
   // are exact as doubles in any order.
@@ -138,6 +140,8 @@ class DocStore {
   }
 
   Document document_at(std::uint64_t offset) const { return at(words_.data() + offset); }
+  // Where the word at `offset` is, without reading it (to ask for it early).
+  const std::uint32_t* word_at(std::uint64_t offset) const { return words_.data() + offset; }
 
   void clear() {
     words_.clear();

@@ -140,38 +140,54 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
                                              std::span<const std::size_t> bounds) {
   std::vector<std::size_t> flat_bounds;  // two doubles a cell
   for (std::size_t b : bounds) flat_bounds.push_back(2 * b);
-  // Where each document's next range starts, in pair words from its first.
-  std::vector<std::uint32_t> next;
+  // Where each document's next range starts and where the document ends, as word offsets in its
+  // store: a range is then gathered from the documents in index order without reading their
+  // headers, and the places a few documents ahead can be asked for early.
+  std::vector<std::uint64_t> next;
+  std::vector<std::uint64_t> end;
   add_in_process_order_by_range(
       peers, flat(), static_cast<int>(groups.size()), flat_bounds,
       [&](int lap, std::size_t flat_begin, std::size_t flat_end) {
         const Group& g = groups[static_cast<std::size_t>(lap)];
-        if (flat_begin == 0) next.assign(g.selection->size(), 0);
+        const DocStore& docs = *g.docs;
+        const DocStore::Selection& selection = *g.selection;
+        const std::size_t n = selection.size();
+        if (flat_begin == 0) {
+          next.resize(n);
+          end.resize(n);
+          for (std::size_t j = 0; j < n; ++j) {
+            next[j] = selection[j] + 1;
+            end[j] = selection[j] + docs.words_at(selection[j]);
+          }
+        }
         const auto first = static_cast<std::uint32_t>(flat_begin / 2);
         const auto width = static_cast<std::uint32_t>(flat_end / 2 - first);
-        for (std::size_t j = 0; j < g.selection->size(); ++j) {
+        for (std::size_t j = 0; j < n; ++j) {
+          constexpr std::size_t kAhead = 8;
+          if (j + kAhead < n) __builtin_prefetch(docs.word_at(next[j + kAhead]));
           const Posteriors& p = (*g.post)[j];
-          const DocStore::Document doc = g.docs->document_at((*g.selection)[j]);
           auto add = [&](std::uint32_t index, std::uint32_t count) {
             std::array<double, 2>& cell = cells[index];
             cell[0] += static_cast<double>(count) * p.neg;
             cell[1] += static_cast<double>(count) * p.pos;
           };
           if ((*g.mixed)[j]) {
-            doc.for_each_pair([&](std::uint32_t index, std::uint32_t count) {
-              if (index - first < width) add(index, count);
-            });
+            docs.document_at(selection[j])
+                .for_each_pair([&](std::uint32_t index, std::uint32_t count) {
+                  if (index - first < width) add(index, count);
+                });
             continue;
           }
           // In index order: this range's pairs are the ones from where the last range ended.
-          const std::uint32_t* w = doc.words_begin() + next[j];
-          while (w != doc.words_end() && (*w & DocStore::kIndexMask) - first < width) {
+          const std::uint32_t* w = docs.word_at(next[j]);
+          const std::uint32_t* const stop = docs.word_at(end[j]);
+          while (w != stop && (*w & DocStore::kIndexMask) - first < width) {
             std::uint32_t index;
             std::uint32_t count;
             DocStore::next_pair(w, index, count);
             add(index, count);
           }
-          next[j] = static_cast<std::uint32_t>(w - doc.words_begin());
+          next[j] = static_cast<std::uint64_t>(w - docs.word_at(0));
         }
       });
 }

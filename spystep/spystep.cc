@@ -134,7 +134,13 @@ std::vector<double> build_first_model(TrainingSets& sets, const PositiveSplit& p
     if (lap == 1) add_counts(s.positive_docs, &positives.spies, model.neg, nullptr, false, pool);
   });
   s.ranges = GatherRanges::balanced(model.neg, gather_ranges_for(pool.size()));
-  s.pass_bounds = cut_by_count(model.neg, pass_ranges_for(peers.size()));
+  // Every process cuts the ranges alike, from counts of all of them.
+  std::int64_t sizes[2] = {static_cast<std::int64_t>(s.unlabeled_docs.words_held()),
+                           static_cast<std::int64_t>(s.unlabeled_docs.documents())};
+  peers.sum(sizes);
+  const double pairs_per_document =
+      sizes[1] > 0 ? static_cast<double>(sizes[0] - sizes[1]) / static_cast<double>(sizes[1]) : 0;
+  s.pass_bounds = cut_by_count(model.neg, pass_ranges_for(peers.size(), pairs_per_document));
   std::vector<double> base_pos = model.pos;
   smooth_word_counts(model.neg, lambda, s.vocab);
   smooth_word_counts(model.pos, lambda, s.vocab);

@@ -44,10 +44,15 @@ struct GatherRanges {
 // of about equal shares of the counts: each range's end, increasing, the last counts.size().
 std::vector<std::size_t> cut_by_count(std::span<const double> counts, unsigned ranges);
 
-// The ranges several processes pass their weighted counts on in: a few per process, so that
-// each can work on one range while the others work on theirs.
-inline unsigned pass_ranges_for(int processes) {
-  return processes == 1 ? 1 : 2 * static_cast<unsigned>(processes);
+// The ranges several processes pass their weighted counts on in, so that each can work on one
+// range while the others work on theirs: up to two per process, but no narrower than about 48
+// pairs of a document on average. A word's count is added to by one document after another, each
+// addition waiting for the last: with fewer of a document's pairs between two of them, the
+// processor waits more than it adds.
+inline unsigned pass_ranges_for(int processes, double pairs_per_document) {
+  const double fit = pairs_per_document / 48.0;
+  const unsigned most = 2 * static_cast<unsigned>(processes);
+  return processes == 1 || fit < 1.0 ? 1 : fit >= most ? most : static_cast<unsigned>(fit);
 }
 
 // Up to three threads gather everything in turn, one at a time, between scoring blocks; with

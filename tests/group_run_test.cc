@@ -126,7 +126,7 @@ const Corpus kCorpora[] = {
     {"plain", "--pos 120 --unlabel 500 --test 90 --vocab 900 --words 14 --overlap 0.9 --seed 2"},
     {"odd_lines", "--pos 70 --unlabel 260 --test 60 --vocab 500 --words 9 --odd 0.3 --seed 7"},
     {"pairs_in_any_order",
-     "--pos 90 --unlabel 300 --test 60 --vocab 3000 --words 20 --random-order --seed 11"},
+     "--pos 60 --unlabel 200 --test 40 --vocab 3000 --words 120 --random-order --seed 11"},
 };
 
 const std::vector<std::string> kRuns[] = {
@@ -169,9 +169,10 @@ TEST(GroupRun, PairsInAndOutOfOrderWithLargeCounts) {
       std::string line = label ? (random() % 2 ? "1 " : "-1 ") : "";
       const bool ascending = random() % 2;
       int index = 1;
-      for (int k = 0, n = 1 + static_cast<int>(random() % 12); k < n; ++k) {
-        index = ascending ? index + static_cast<int>(random() % 40)
-                          : 1 + static_cast<int>(random() % 400);
+      // Long enough on average for the processes to pass the counts on in several ranges.
+      for (int k = 0, n = 1 + static_cast<int>(random() % 250); k < n; ++k) {
+        index = ascending ? index + static_cast<int>(random() % 8)
+                          : 1 + static_cast<int>(random() % 1000);
         const unsigned count = random() % 5 == 0 ? 8000 + random() % 100000 : 1 + random() % 4;
         line += std::to_string(index) + ":" + std::to_string(count) + " ";
       }
