@@ -65,10 +65,12 @@ void copy_document_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, 
 // Copies every line of this process's share of a document file (`lines` of them, from an earlier
 // read), which `in` reads, byte for byte to files[destination(i)], i the line's number in the
 // share: each file gets the lines of every process, in file order. With several processes each
-// one first measures what it writes to each file, so that all of them can write at once.
+// one first measures what it writes to each file, so that all of them can write at once: from
+// the lines' lengths when the earlier read kept them (`line_bytes`), else by reading the share.
 template <class Destination>
 void copy_shared_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Peers& peers,
-                       std::span<SharedOutFile* const> files, Destination&& destination) {
+                       std::span<SharedOutFile* const> files, Destination&& destination,
+                       const std::vector<std::uint64_t>* line_bytes = nullptr) {
   if (peers.size() == 1) {
     copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
       files[destination(i)]->write_at(0, text);
@@ -76,9 +78,18 @@ void copy_shared_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Pe
     return;
   }
   std::vector<std::int64_t> bytes(files.size(), 0);
-  copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
-    bytes[destination(i)] += static_cast<std::int64_t>(text.size());
-  });
+  const bool measured = line_bytes && static_cast<std::int64_t>(line_bytes->size()) == lines;
+  if (measured) {
+    for (std::int64_t i = 0; i < lines; ++i) {
+      bytes[destination(i)] +=
+          static_cast<std::int64_t>((*line_bytes)[static_cast<std::size_t>(i)]);
+    }
+  } else {
+    copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
+      bytes[destination(i)] += static_cast<std::int64_t>(text.size());
+    });
+    in.rewind();
+  }
   std::vector<std::int64_t> at(files.size());
   for (std::size_t f = 0; f < files.size(); ++f) at[f] = files[f]->take_room(bytes[f]);
   // Each file's lines gathered into runs of about 256 kB before they are written.
@@ -89,8 +100,10 @@ void copy_shared_lines(PieceReader& in, std::int64_t lines, WorkerPool& pool, Pe
     at[f] += static_cast<std::int64_t>(runs[f].size());
     runs[f].clear();
   };
-  in.rewind();
   copy_document_lines(in, lines, pool, [&](std::int64_t i, std::string_view text) {
+    if (measured && text.size() != (*line_bytes)[static_cast<std::size_t>(i)]) {
+      throw Fatal(in.fail_message(), in.path() + ": the file changed during the run");
+    }
     const std::size_t f = destination(i);
     runs[f].append(text);
     if (runs[f].size() >= kRun) flush(f);

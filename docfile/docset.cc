@@ -5,10 +5,11 @@
 
 namespace punb {
 
-DocumentShare DocumentSet::read_into(DocStore& into, WorkerPool& pool, Peers& peers) {
+DocumentShare DocumentSet::read_into(DocStore& into, WorkerPool& pool, Peers& peers,
+                                     std::vector<std::uint64_t>* line_bytes) {
   if (is_file()) {
     PieceReader in(name_, kCannotReadTrainingSet, {peers.rank(), peers.size()});
-    const SharedReading read = read_document_store(in, pool, peers, into);
+    const SharedReading read = read_document_store(in, pool, peers, into, 0, line_bytes);
     return {read.before, read.lines, read.total};
   }
   into.reserve_words(words_);

@@ -50,7 +50,9 @@ class DocumentSet {
   // Appends every document to `into` (of a file, this process's share), reading and parsing the
   // file with the pool when the set is one (every pair with an index of 0 or more is kept). A file
   // that cannot be read ends the run with "can not read training set".
-  DocumentShare read_into(DocStore& into, WorkerPool& pool, Peers& peers);
+  // With `line_bytes`, a file's lines' lengths are appended to it.
+  DocumentShare read_into(DocStore& into, WorkerPool& pool, Peers& peers,
+                          std::vector<std::uint64_t>* line_bytes = nullptr);
 
   // Hands every block of documents to take(const DocStore&), in order; returns their number.
   template <class Take>

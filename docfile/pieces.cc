@@ -101,8 +101,24 @@ std::size_t PieceReader::read_window(int bank, std::size_t count, std::size_t by
   return n;
 }
 
+namespace {
+
+// Appends the byte counts of the first `lines` lines of a piece.
+void add_line_bytes(Piece piece, std::int64_t lines, std::vector<std::uint64_t>& into) {
+  const char* p = piece.data;
+  const char* const end = p + piece.size;
+  for (std::int64_t k = 0; k < lines; ++k) {
+    const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+    const char* next = newline ? newline + 1 : end;
+    into.push_back(static_cast<std::uint64_t>(next - p));
+    p = next;
+  }
+}
+
+}  // namespace
+
 SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peers, DocStore& docs,
-                                  std::size_t piece_bytes) {
+                                  std::size_t piece_bytes, std::vector<std::uint64_t>* line_bytes) {
   docs.reserve_for_text(in.file_size());
   // One thread parses straight into the store; several into stores of their own, appended in
   // file order: the calling thread appends, between the pieces it parses, the slots parsed so
@@ -113,6 +129,7 @@ SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peer
   // neighbours sharing a line would make every addition wait for the other thread's.
   struct alignas(64) Slot {
     DocStore docs;
+    std::vector<std::uint64_t> line_bytes;
   };
   std::vector<Slot> slots(window);
   std::vector<std::atomic<bool>> parsed(window);  // slot k of this window is parsed
@@ -138,6 +155,10 @@ SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peer
         [&](std::int32_t) { s.end_document(); });
     // The line that stopped the parse had begun a document.
     if (outcome.fault.fault != LineFault::none || outcome.error) s.discard_document();
+    if (line_bytes) {
+      if (!direct) slots[k].line_bytes.clear();
+      add_line_bytes(piece, outcome.lines, direct ? *line_bytes : slots[k].line_bytes);
+    }
     if (!direct) {
       faulty[k] = outcome.fault.fault != LineFault::none || outcome.error;
       parsed[k].store(true, std::memory_order_release);
@@ -151,6 +172,10 @@ SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peer
         if (direct) return;
         if (k == 0) next_to_append = 0;  // the window's run is over: the next one starts afresh
         if (!appended[k]) docs.append(slots[k].docs);
+        if (line_bytes) {
+          line_bytes->insert(line_bytes->end(), slots[k].line_bytes.begin(),
+                             slots[k].line_bytes.end());
+        }
         appended[k] = 0;
         parsed[k].store(false, std::memory_order_relaxed);
       },

@@ -220,8 +220,10 @@ SharedReading agree_on_reading(const ReadOutcome& mine, const PieceReader& in, P
 class DocStore;
 
 // Reads a training file (this process's share of it) into `docs` with the pool, every pair with an
-// index of 0 or more kept, a document per line; a fault ends the run.
+// index of 0 or more kept, a document per line; a fault ends the run. With `line_bytes`, each
+// line's length is appended to it.
 SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peers, DocStore& docs,
-                                  std::size_t piece_bytes = 0);
+                                  std::size_t piece_bytes = 0,
+                                  std::vector<std::uint64_t>* line_bytes = nullptr);
 
 }  // namespace punb

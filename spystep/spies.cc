@@ -33,14 +33,17 @@ std::vector<std::uint32_t> choose_spies(std::int64_t positives, std::int64_t spi
 }
 
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t first, std::int64_t lines, WorkerPool& pool, Peers& peers) {
+                        std::int64_t first, std::int64_t lines,
+                        const std::vector<std::uint64_t>& line_bytes, WorkerPool& pool,
+                        Peers& peers) {
   PieceReader in(positive_set, kCannotReadTrainingSet, {peers.rank(), peers.size()});
   SharedOutFile spy(peers, "spy", kWriteErrorNewFile);
   SharedOutFile rest(peers, "pos_withoutspy", kWriteErrorNewFile);
   SharedOutFile* const files[] = {&spy, &rest};
-  copy_shared_lines(in, lines, pool, peers, files, [&](std::int64_t line) -> std::size_t {
-    return is_spy(spies, first + line) ? 0 : 1;
-  });
+  copy_shared_lines(
+      in, lines, pool, peers, files,
+      [&](std::int64_t line) -> std::size_t { return is_spy(spies, first + line) ? 0 : 1; },
+      &line_bytes);
   spy.close();
   rest.close();
 }

@@ -42,7 +42,10 @@ inline bool is_spy(const std::vector<std::uint32_t>& spies, std::int64_t line) {
 // Copies every positive-set line of this process's share (`lines` of them, the first being line
 // `first` of the set) unchanged to "spy" or "pos_withoutspy", reading and writing on the pool's
 // threads.
+// `line_bytes`, when it holds them, are the lines' lengths.
 void split_positive_set(const std::string& positive_set, const std::vector<std::uint32_t>& spies,
-                        std::int64_t first, std::int64_t lines, WorkerPool& pool, Peers& peers);
+                        std::int64_t first, std::int64_t lines,
+                        const std::vector<std::uint64_t>& line_bytes, WorkerPool& pool,
+                        Peers& peers);
 
 }  // namespace punb

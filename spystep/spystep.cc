@@ -43,7 +43,8 @@ void refuse_empty_classes(const TrainingSets& sets, const SpyStepResult& s) {
 // Copies every unlabeled-set line of this process's share to the round's remaining-unlabeled or
 // reliable-negative file.
 void split_unlabeled_set(const std::string& unlabeled_set, int round,
-                         const std::vector<std::uint8_t>& reliable, WorkerPool& pool,
+                         const std::vector<std::uint8_t>& reliable,
+                         const std::vector<std::uint64_t>& line_bytes, WorkerPool& pool,
                          Peers& peers) {
   PieceReader in(unlabeled_set, kCannotReadTrainingSet, {peers.rank(), peers.size()});
   const std::string r = std::to_string(round);
@@ -52,7 +53,8 @@ void split_unlabeled_set(const std::string& unlabeled_set, int round,
   SharedOutFile* const files[] = {&remaining_file, &reliable_file};
   copy_shared_lines(
       in, static_cast<std::int64_t>(reliable.size()), pool, peers, files,
-      [&](std::int64_t i) -> std::size_t { return reliable[static_cast<std::size_t>(i)]; });
+      [&](std::int64_t i) -> std::size_t { return reliable[static_cast<std::size_t>(i)]; },
+      &line_bytes);
   remaining_file.close();
   reliable_file.close();
 }
@@ -78,12 +80,18 @@ struct PositiveSplit {
 
 PositiveSplit choose_and_split_spies(TrainingSets& sets, bool working_files, double spy_fraction,
                                      SpyStepResult& s, WorkerPool& pool, Peers& peers) {
-  const DocumentShare share = sets.positive.read_into(s.positive_docs, pool, peers);
+  // Several processes write their lines of the working files at once, each at a place the
+  // lengths of the lines of those before it give.
+  std::vector<std::uint64_t> line_bytes;
+  const bool measure = working_files && peers.size() > 1;
+  const DocumentShare share =
+      sets.positive.read_into(s.positive_docs, pool, peers, measure ? &line_bytes : nullptr);
   s.positives = share.total;
   s.spies = spy_count(s.positives, spy_fraction);
   const std::vector<std::uint32_t> spies = choose_spies(s.positives, s.spies);
   if (working_files) {
-    split_positive_set(sets.positive.name(), spies, share.before, share.count, pool, peers);
+    split_positive_set(sets.positive.name(), spies, share.before, share.count, line_bytes, pool,
+                       peers);
   }
   refuse_empty_classes(sets, s);
   auto [spy_docs, other_docs] = s.positive_docs.partition([&](std::size_t line) {
@@ -94,16 +102,21 @@ PositiveSplit choose_and_split_spies(TrainingSets& sets, bool working_files, dou
 
 // The reading phase and the first model: the positives without spies against the unlabeled
 // set plus the spies. Returns the positive base counts, which every re-estimate adds back.
-std::vector<double> build_first_model(TrainingSets& sets, const PositiveSplit& positives,
-                                      double lambda, SpyStepResult& s, Model& model,
-                                      WorkerPool& pool, Peers& peers) {
+std::vector<double> build_first_model(TrainingSets& sets, bool working_files,
+                                      const PositiveSplit& positives, double lambda,
+                                      SpyStepResult& s, Model& model, WorkerPool& pool,
+                                      Peers& peers) {
   CountTable pos(kTableSize);
   CountTable neg(kTableSize);
   s.mask = VocabularyMask(kIndexCount);
   const std::uint64_t local_positive_sum = s.positive_docs.count_sum();
   add_counts(s.positive_docs, &positives.others, {pos.data(), pos.size()}, &s.mask,
              local_positive_sum < kExactWholeSum, pool);
-  s.unlabeled = sets.unlabeled.read_into(s.unlabeled_docs, pool, peers).total;
+  s.unlabeled =
+      sets.unlabeled
+          .read_into(s.unlabeled_docs, pool, peers,
+                     working_files && peers.size() > 1 ? &s.unlabeled_line_bytes : nullptr)
+          .total;
   const std::uint64_t local_unlabeled_sum = s.unlabeled_docs.count_sum();
   const bool local_exact = local_positive_sum < kExactWholeSum &&
                            local_unlabeled_sum < kExactWholeSum - local_positive_sum;
@@ -211,7 +224,9 @@ void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepS
     split.remaining_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.remaining);
     split.reliable_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.reliable);
   }
-  if (working_files) split_unlabeled_set(sets.unlabeled.name(), round, reliable, pool, peers);
+  if (working_files)
+    split_unlabeled_set(sets.unlabeled.name(), round, reliable, s.unlabeled_line_bytes, pool,
+                        peers);
 
   // Re-estimate: the positives without spies count fully for the positive class, every spy
   // and unlabeled document with its posteriors for both; the sums go on from the unlabeled
@@ -243,8 +258,8 @@ SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStep
   const PositiveSplit positives =
       choose_and_split_spies(sets, working_files, settings.spy_fraction, s, pool, peers);
   Model model;
-  const std::vector<double> base_pos =
-      build_first_model(sets, positives, settings.smoothing_weight, s, model, pool, peers);
+  const std::vector<double> base_pos = build_first_model(
+      sets, working_files, positives, settings.smoothing_weight, s, model, pool, peers);
   s.every_positive = s.positive_docs.all();
   const DocStore::Selection every_unlabeled = s.unlabeled_docs.all();
   for (int round = 0; round < settings.rounds; ++round) {

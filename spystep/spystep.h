@@ -62,12 +62,15 @@ inline unsigned gather_ranges_for(unsigned threads) { return threads <= 3 ? 1 : 
 // What the spy step leaves for the final stage. Each process holds its share of the positive and
 // unlabeled documents; the counts are of all of them.
 struct SpyStepResult {
-  std::int64_t positives = 0;            // N
-  std::int64_t spies = 0;                // k
-  std::int64_t unlabeled = 0;            // U
-  DocStore positive_docs;                // this process's share of the positive set, in file order
-  DocStore unlabeled_docs;               // this process's share of the unlabeled set, in file order
-  std::uint64_t positive_count_sum = 0;  // the sum of every count of the positive set
+  std::int64_t positives = 0;  // N
+  std::int64_t spies = 0;      // k
+  std::int64_t unlabeled = 0;  // U
+  DocStore positive_docs;      // this process's share of the positive set, in file order
+  DocStore unlabeled_docs;     // this process's share of the unlabeled set, in file order
+  // With several processes writing the working files: the lengths of this process's lines of
+  // the unlabeled set.
+  std::vector<std::uint64_t> unlabeled_line_bytes;
+  std::uint64_t positive_count_sum = 0;   // the sum of every count of the positive set
   std::uint64_t unlabeled_count_sum = 0;  // and of the unlabeled set
   DocStore::Selection every_positive;
   GatherRanges ranges;
