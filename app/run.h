@@ -19,8 +19,8 @@ int report_usage_error(const UsageError& e, bool leads);
 // What punb prints for a fault that ended the run (status 1).
 int report_fatal(const std::string& message, const std::string& detail);
 
-// --help or --version as the only argument: what to print (empty for any other command line).
-std::string help_or_version(const std::vector<std::string>& args);
+// --help or --version as the only argument: what `tool` prints (empty for any other command line).
+std::string help_or_version(const std::vector<std::string>& args, const char* tool = "punb");
 
 inline constexpr int kExitFatal = 1;
 inline constexpr int kExitUsage = 2;

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   punb::keep_heap_lean();
   punb::Peers& peers = session.peers();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (const std::string text = punb::help_or_version(args); !text.empty()) {
+  if (const std::string text = punb::help_or_version(args, "punb-mpi"); !text.empty()) {
     if (peers.leads()) punb::print(text);
     return session.finish(peers.leads() ? punb::checked_exit(0, "punb") : 0);
   }

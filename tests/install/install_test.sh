@@ -21,6 +21,18 @@ expected="./bin/punb
 ./share/man/man1/punb-report.1
 ./share/man/man1/punb-vectorize.1
 ./share/man/man1/punb.1"
+# The MPI programs, when the build made them, go to a package of their own.
+mpi_programs=""
+for program in punb-mpi punb-classify-mpi; do
+  [ -x "$build/$program" ] && mpi_programs="$mpi_programs $program"
+done
+mpi_files=""
+for program in $mpi_programs; do
+  mpi_files="$mpi_files ./bin/$program ./share/man/man1/$program.1"
+done
+mpi_files=$(printf '%s\n' $mpi_files | sort)
+[ -n "$mpi_programs" ] && expected=$( (echo "$expected"; echo "$mpi_files") | sort)
+
 # The Python package, when the build made it: under a prefix of its own it goes to
 # lib/python3.X/site-packages, as in ~/.local.
 python=""
@@ -36,7 +48,7 @@ if compgen -G "$build/python/punb/_core*.so" >/dev/null; then
 fi
 [ "$installed" = "$expected" ] || fail "installed files: $installed"
 
-for tool in punb punb-vectorize punb-report punb-classify; do
+for tool in punb punb-vectorize punb-report punb-classify $mpi_programs; do
   [ "$("$prefix/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version"
 done
 mkdir "$scratch/run"
@@ -47,6 +59,14 @@ text=$source/examples/text
 "$prefix/bin/punb" -kov -f demo --model demo.model | grep -q "The Final Result" || fail "punb -kov"
 "$prefix/bin/punb-classify" demo.model --labeled demo.test -o again.output >/dev/null
 cmp -s again.output demo.output || fail "punb-classify does not reproduce demo.output"
+if [ -n "$mpi_programs" ] && command -v mpirun >/dev/null; then
+  # The installed punb-mpi on two processes leaves what the installed punb left.
+  mkdir ../mpi && cp demo.pos demo.unlabel demo.test ../mpi/
+  (cd ../mpi && OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 \
+    mpirun --oversubscribe -n 2 "$prefix/bin/punb-mpi" -kov -f demo >/dev/null 2>&1) ||
+    fail "punb-mpi under mpirun"
+  cmp -s ../mpi/demo.output demo.output || fail "punb-mpi does not reproduce demo.output"
+fi
 [ "$("$prefix/bin/punb-classify" demo.model --text "$text/test/pos" --top 1 | cut -f2)" != "" ] ||
   fail "punb-classify --text"
 "$prefix/bin/punb-report" demo >/dev/null
@@ -83,8 +103,16 @@ done
 
 cpack -G DEB -B "$scratch/package" --config "$build/CPackConfig.cmake" >/dev/null
 deb=$scratch/package/punb_${version}_amd64.deb
-packaged=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { sub("^./usr", ".", $6); print $6 }' | sort)
+contents() { dpkg-deb -c "$1" | awk '$1 ~ /^-/ { sub("^./usr", ".", $6); print $6 }' | sort; }
+packaged=$(contents "$deb")
 packaged_expected=$(echo "$expected" | grep -v '/python3\.[0-9]*/site-packages/')
+if [ -n "$mpi_programs" ]; then
+  mpi_deb=$scratch/package/punb-mpi_${version}_amd64.deb
+  [ "$(contents "$mpi_deb")" = "$mpi_files" ] || fail "punb-mpi package files: $(contents "$mpi_deb")"
+  dpkg-deb -f "$mpi_deb" Depends | grep -q "libopenmpi" || fail "punb-mpi package dependencies"
+  dpkg-deb -f "$deb" Depends | grep -q "mpi" && fail "the punb package depends on MPI"
+  packaged_expected=$(echo "$packaged_expected" | grep -v -x -F "$mpi_files")
+fi
 if [ -n "$python" ]; then
   packaged_expected=$( (echo "$packaged_expected"; package_files ./lib/python3/dist-packages) | sort)
   dpkg-deb -f "$deb" Suggests | grep -q "python3-sklearn" || fail "package suggestions"
