@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "differential_runs.h"
 #include "mpi_support.h"
 
 namespace punb {
@@ -25,13 +26,12 @@ using test::TempDir;
 const char* const kFiles[] = {"c.output",          "c.log",          "spy",    "pos_withoutspy",
                               "truetrain1matrix0", "unlabelmatrix0", "m.model"};
 
-struct Corpus {
-  const char* name;
-  const char* options;
-};
+using test::Corpus;
+using test::kRuns;
+using test::Run;
 
-// The corpora of the one-process differential tests, smaller: what matters here is where the
-// shares are cut, not how much they hold.
+// The differential corpora, smaller: what matters here is where the shares are cut, not how much
+// they hold.
 const Corpus kCorpora[] = {
     {"overlapping",
      "--pos 150 --unlabel 700 --test 150 --vocab 3000 --words 25 --overlap 0.9 --seed 1"},
@@ -44,24 +44,6 @@ const Corpus kCorpora[] = {
      "--pos 120 --unlabel 300 --test 80 --vocab 1500 --words 12 --overlap 0.95 "
      "--unlabeled-pos-share 0.8 --odd 0.1 --seed 3"},
 };
-
-struct Run {
-  const char* name;
-  std::vector<std::string> args;
-};
-
-const Run kRuns[] = {
-    {"naive_bayes", {"-nb"}},
-    {"naive_bayes_weight", {"-nb", "-l", "2.5"}},
-    {"defaults", {"-kov"}},
-    {"options", {"-kov", "-s", "0.3", "-rt", "0.25", "-i", "3", "-l", "0.5"}},
-    {"no_spies", {"-kov", "-s", "0.000001"}},
-    {"largest_spy_threshold", {"-kov", "-rt", "1", "-i", "2"}},
-    {"one_iteration", {"-kov", "-i", "1", "-l", "0.01"}},
-};
-
-void PrintTo(const Corpus& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const Run& r, std::ostream* os) { *os << r.name; }
 
 using Make = std::function<void(const TempDir&)>;
 
@@ -115,11 +97,13 @@ class PunbMpi : public ::testing::TestWithParam<std::tuple<Corpus, Run>> {};
 // counts at each number of processes over the table.
 TEST_P(PunbMpi, SameBytesAsPunb) {
   const auto& [corpus, run] = GetParam();
-  const Make make = [&](const TempDir& d) { test::generate_corpus(d, "c", corpus.options); };
+  const Make make = [&](const TempDir& d) {
+    test::generate_corpus(d, "c", corpus.generator_options);
+  };
   const Left one = run_punb(make, run.args);
   ASSERT_EQ(one.run.status, 0) << one.run.out << one.run.err;
   int turn = 0;
-  for (const punb::Run& r : kRuns) turn += std::string(r.name) < run.name;
+  for (const test::Run& r : kRuns) turn += std::string(r.name) < run.name;
   for (const Corpus& c : kCorpora) turn += std::string(c.name) < corpus.name;
   for (int processes : {1, 2, 3, 4}) {
     const char* threads = (processes + turn) % 2 ? "2" : "1";
