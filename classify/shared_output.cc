@@ -37,20 +37,33 @@ std::vector<std::string> exchange_in_rounds(Peers& peers, std::vector<std::strin
   const auto processes = static_cast<std::size_t>(peers.size());
   const std::size_t piece = std::max<std::size_t>(1, round_bytes / processes);
   std::vector<std::size_t> sent(processes);
+  std::vector<std::size_t> size(processes);
+  for (std::size_t r = 0; r < processes; ++r) size[r] = to_each[r].size();
   std::vector<std::string> received(processes);
   for (;;) {
     std::int64_t left = 0;
     for (std::size_t r = 0; r < processes; ++r)
-      left += static_cast<std::int64_t>(to_each[r].size() - sent[r]);
+      left += static_cast<std::int64_t>(size[r] - sent[r]);
     if (peers.max(left) == 0) break;
     std::vector<std::string> round(processes);
     for (std::size_t r = 0; r < processes; ++r) {
-      const std::size_t n = std::min(piece, to_each[r].size() - sent[r]);
-      round[r] = to_each[r].substr(sent[r], n);
+      const std::size_t n = std::min(piece, size[r] - sent[r]);
+      // A text that goes whole is not copied.
+      if (sent[r] == 0 && n == size[r]) {
+        round[r] = std::move(to_each[r]);
+      } else {
+        round[r] = to_each[r].substr(sent[r], n);
+      }
       sent[r] += n;
     }
     std::vector<std::string> got = peers.exchange(std::move(round));
-    for (std::size_t r = 0; r < processes; ++r) received[r] += got[r];
+    for (std::size_t r = 0; r < processes; ++r) {
+      if (received[r].empty()) {
+        received[r] = std::move(got[r]);
+      } else {
+        received[r] += got[r];
+      }
+    }
   }
   return received;
 }

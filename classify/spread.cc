@@ -174,6 +174,12 @@ class Spread {
       for (std::size_t i = 0; i < order.size(); ++i) sources[order[i]] = std::move(got[i]);
     }
     std::string text;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      bytes += kProbabilityLineMax + 2 + kept[i].explanation.size();
+      if (sources_) bytes += sources[i].size();
+    }
+    text.reserve(bytes);  // a text name may take more
     std::vector<LineKey> keys;
     keys.reserve(kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {

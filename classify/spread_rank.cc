@@ -69,11 +69,20 @@ std::string rank_lines(Peers& peers, std::string text, std::vector<LineKey> keys
     return ranks_before(a.p, a.document, b.p, b.document);
   });
   const std::vector<Key> ends = part_ends(peers, keys);
+  // Each line with its key, to the process whose part holds it.
+  constexpr std::size_t kKeyBytes = 3 * sizeof(std::uint64_t);
+  std::vector<std::size_t> part_of(keys.size());
+  std::vector<std::size_t> bytes(static_cast<std::size_t>(peers.size()));
+  for (std::size_t i = 0, part = 0; i < keys.size(); ++i) {
+    while (part < ends.size() && !key_before({keys[i].p, keys[i].document}, ends[part])) ++part;
+    part_of[i] = part;
+    bytes[part] += kKeyBytes + keys[i].size;
+  }
   std::vector<std::string> to_each(static_cast<std::size_t>(peers.size()));
-  std::size_t part = 0;
-  for (const LineKey& k : keys) {
-    while (part < ends.size() && !key_before({k.p, k.document}, ends[part])) ++part;
-    std::string& out = to_each[part];
+  for (std::size_t q = 0; q < to_each.size(); ++q) to_each[q].reserve(bytes[q]);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const LineKey& k = keys[i];
+    std::string& out = to_each[part_of[i]];
     put(out, k.p);
     put(out, k.document);
     put(out, static_cast<std::uint64_t>(k.size));
@@ -109,7 +118,10 @@ std::string rank_lines(Peers& peers, std::string text, std::vector<LineKey> keys
     kept =
         before >= *top ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(kept, *top - before));
   }
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < kept; ++i) size += lines[i].text.size();
   std::string mine;
+  mine.reserve(size);
   for (std::size_t i = 0; i < kept; ++i) mine.append(lines[i].text);
   return mine;
 }
