@@ -49,6 +49,7 @@ std::vector<std::string> exchange_in_rounds(Peers& peers, std::vector<std::strin
     for (std::size_t r = 0; r < processes; ++r) {
       const std::size_t n = std::min(piece, size[r] - sent[r]);
       // A text that goes whole is not copied.
+      if (n == 0) continue;
       if (sent[r] == 0 && n == size[r]) {
         round[r] = std::move(to_each[r]);
       } else {

@@ -9,11 +9,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "classify/classify_inputs.h"
 #include "mpi_support.h"
 
 namespace punb {
@@ -22,81 +22,10 @@ namespace {
 using test::TempDir;
 namespace fs = std::filesystem;
 
-// Lines of words drawn mostly from the first or the last of a few topics' words.
-std::string text_lines(std::mt19937& random, int lines, double first_topic) {
-  static const char* const kWords[] = {"rose", "garden",  "tulip",  "bloom",   "seed",
-                                       "soil", "news",    "market", "train",   "vote",
-                                       "city", "traffic", "Straße", "Тюльпан", "花园"};
-  std::uniform_real_distribution<double> unit(0, 1);
-  std::string text;
-  for (int l = 0; l < lines; ++l) {
-    const int n = static_cast<int>(random() % 25);
-    for (int w = 0; w < n; ++w) {
-      const std::size_t base = unit(random) < first_topic ? 0 : 6;
-      text += std::string(w ? " " : "") + kWords[base + random() % 9];
-    }
-    text += "\n";
-  }
-  return text;
-}
-
-// The inputs every run reads, made once: a corpus, its model and sources; a model that reads
-// text, a folder and a file of text; and copies with bad lines.
+// The inputs every run reads, made once.
 const TempDir& inputs() {
   static const TempDir dir;
-  static const bool made = [] {
-    test::generate_corpus(dir, "c",
-                          "--pos 150 --unlabel 700 --test 150 --vocab 3000 --words 25 "
-                          "--overlap 0.9 --odd 0.2 --seed 1");
-    if (test::run_punb(dir, {"-kov", "-f", "c", "--model", "m"}).status != 0) return false;
-    const std::string unlabeled = dir.read("c.unlabel");
-    // Each document three times over: ties that --top cuts through.
-    std::string ties, ids[4];
-    for (std::size_t at = 0, n = 0; at < unlabeled.size(); ++n) {
-      const std::size_t end = std::min(unlabeled.find('\n', at), unlabeled.size() - 1) + 1;
-      const std::string line = unlabeled.substr(at, end - at);
-      if (n < 120) ties += line + line + line;
-      ids[n < 345 ? 0 : n == 345 ? 1 : 3] += "page " + std::to_string(n) + " of the crawl\n";
-      at = end;
-    }
-    dir.write("ties", ties);
-    dir.write("a.ids", ids[0]);
-    dir.write("b.ids", ids[1]);
-    dir.write("e.ids", "");
-    dir.write("c.ids", ids[3]);
-    dir.write("all.ids", ids[0] + ids[1] + ids[3]);
-    dir.write("short.ids", ids[0]);
-    dir.write("long.ids", ids[0] + ids[1] + ids[3] + "one more\n");
-    // Bad lines where the first process reads and where the last one does.
-    auto with_bad = [&](const std::string& from, const std::string& to, int line,
-                        const std::string& bad) {
-      std::string t = dir.read(from);
-      std::size_t at = 0;
-      for (int k = 0; k < line; ++k) at = t.find('\n', at) + 1;
-      dir.write(to, t.replace(at, t.find('\n', at) - at, bad));
-    };
-    with_bad("c.unlabel", "bad.first", 1, "3:1 600000:1");
-    with_bad("c.unlabel", "bad.last", 698, "4:-2");
-    with_bad("c.test", "bad.test", 148, "0 3:1");
-
-    std::mt19937 random(7);
-    dir.write("p.txt", text_lines(random, 60, 0.85));
-    dir.write("u.txt", text_lines(random, 200, 0.4));
-    if (test::run_in_directory(dir.root(), VECTORIZE_BINARY,
-                               {"-o", "s", "--pos", "p.txt", "--unlabel", "u.txt"})
-            .status != 0)
-      return false;
-    dir.write("s.test", "1 1:1\n");
-    if (test::run_punb(dir, {"-kov", "-f", "s", "--model", "t"}).status != 0) return false;
-    fs::create_directories(dir.path("new/inner"));
-    for (int i = 0; i < 30; ++i)
-      dir.write("new/d" + std::to_string(10 + i) + ".txt", text_lines(random, 1 + i % 3, 0.5));
-    dir.write("new/empty.txt", "");
-    dir.write("new/inner/binary", std::string("rose\0garden", 11));
-    dir.write("new/inner/latin1.txt", "rose \xff\xfe garden\n");
-    dir.write("lines.txt", text_lines(random, 400, 0.5) + "tulip \xc3 soil\n\nlast without end");
-    return true;
-  }();
+  static const bool made = test::make_classify_inputs(dir);
   EXPECT_TRUE(made);
   return dir;
 }
