@@ -76,7 +76,7 @@ std::vector<std::string> written_alone(const std::string& text) {
 TEST(LineSink, WritesWhatOneProcessWritesHoweverTheLinesCome) {
   const std::vector<std::vector<std::size_t>> cases = {
       {20, 20, 20},
-      std::vector<std::size_t>(200000, 21),
+      std::vector<std::size_t>(60000, 21),
       {kFlushBytes - 1, 1, 5, kFlushBytes, 7, 2 * kFlushBytes + 3, 9},
       {kFlushBytes + 10, 3},
   };
