@@ -10,9 +10,9 @@ namespace punb::classify {
 
 namespace {
 
-// Samples each process takes of its keys, per process of the run: enough that the parts come out
-// about even, few enough that every process can hold all of them.
-constexpr std::size_t kSamplesPerProcess = 8;
+// Samples of the keys per part of the order: enough that the parts come out about even, few
+// enough that every process can hold all of them.
+constexpr std::size_t kSamplesPerPart = 8;
 
 struct Key {
   double p;
@@ -40,7 +40,14 @@ T get(const char*& at) {
 std::vector<Key> part_ends(Peers& peers, const std::vector<LineKey>& keys) {
   const auto processes = static_cast<std::size_t>(peers.size());
   const std::size_t n = keys.size();
-  const std::size_t taken = std::min(n, kSamplesPerProcess * processes);
+  // Each process's samples in proportion to its keys, so that the samples stand for all keys.
+  const auto all_keys = static_cast<std::size_t>(peers.sum(static_cast<std::int64_t>(n)));
+  const std::size_t wanted = kSamplesPerPart * processes * processes;
+  const std::size_t taken =
+      n == 0 ? 0
+             : std::min(n, std::max<std::size_t>(
+                               1, static_cast<std::size_t>(static_cast<unsigned __int128>(wanted) *
+                                                           n / all_keys)));
   std::vector<double> mine;
   mine.reserve(2 * taken);
   for (std::size_t i = 0; i < taken; ++i) {
