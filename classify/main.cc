@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
                  stdout);
       return punb::checked_exit(0, "punb-classify");
     }
-    punb::classify::run(options, std::cerr);
+    punb::SoloPeers alone;
+    punb::classify::run(options, std::cerr, alone);
     return punb::checked_exit(0, "punb-classify");
   } catch (const punb::classify::UsageError& e) {
     std::cerr << "punb-classify: " << e.what() << "\n" << punb::classify::kUsage;

@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "classify/explain.h"
+#include "classify/lines.h"
 #include "classify/sources.h"
+#include "classify/spread.h"
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/parse.h"
 #include "docfile/staged.h"
+#include "docfile/together.h"
 #include "nb/metrics.h"
 #include "nb/score.h"
 #include "nb/testread.h"
@@ -20,13 +23,6 @@
 namespace punb::classify {
 
 namespace {
-
-constexpr const char* kCannotWrite = "can not write output";
-constexpr const char* kCannotRead = "can not read documents";
-constexpr const char* kNoWords = "model without words";
-
-// Lines are handed to the output in runs of about this many bytes.
-constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
 // Where the lines go: standard output, or the -o file, which takes its name only when complete.
 class Output {
@@ -40,66 +36,6 @@ class Output {
  private:
   StagedFiles staged_;
   OutFile* file_ = nullptr;
-};
-
-// A document's line: its posterior as punb writes it in the result file, then a tab and its
-// source when it has one, then a tab and its explanation under --explain.
-void append_line(std::string& out, double p, const std::optional<std::string_view>& source,
-                 const std::optional<std::string_view>& explanation = std::nullopt) {
-  char text[kProbabilityLineMax];
-  const auto n = static_cast<std::size_t>(format_probability_line(p, text) - text);
-  if (!source && !explanation) {
-    out.append(text, n);
-    return;
-  }
-  out.append(text, n - 1);
-  if (source) out.append("\t").append(*source);
-  if (explanation) out.append("\t").append(*explanation);
-  out.append("\n");
-}
-
-// A document kept for ranking: its posterior and where it is.
-struct Ranked {
-  double p;
-  std::uint64_t document;   // in input order, from 0
-  std::uint32_t input;      // text: the input file
-  std::uint64_t number;     // text: its line in a file of one document per line
-  std::string explanation;  // under --explain
-};
-
-// By decreasing posterior, ties in input order.
-bool ranks_before(const Ranked& a, const Ranked& b) {
-  return a.p > b.p || (a.p == b.p && a.document < b.document);
-}
-
-// The documents --rank keeps: all of them, or the top K (a heap whose first is the last kept).
-class Ranking {
- public:
-  explicit Ranking(std::optional<std::uint64_t> top) : top_(top) {}
-
-  // Whether a document of this posterior, coming after all the others so far, would be kept:
-  // it ranks after every kept one of the same posterior.
-  bool keeps(double p) const { return !top_ || kept_.size() < *top_ || p > kept_.front().p; }
-
-  void add(Ranked r) {
-    if (!top_ || kept_.size() < *top_) {
-      kept_.push_back(std::move(r));
-      if (top_) std::push_heap(kept_.begin(), kept_.end(), ranks_before);
-    } else if (ranks_before(r, kept_.front())) {
-      std::pop_heap(kept_.begin(), kept_.end(), ranks_before);
-      kept_.back() = std::move(r);
-      std::push_heap(kept_.begin(), kept_.end(), ranks_before);
-    }
-  }
-
-  std::vector<Ranked> take() {
-    std::sort(kept_.begin(), kept_.end(), ranks_before);
-    return std::move(kept_);
-  }
-
- private:
-  std::optional<std::uint64_t> top_;
-  std::vector<Ranked> kept_;
 };
 
 // Takes the scored documents in input order, and writes or ranks each.
@@ -186,11 +122,6 @@ class Results {
   std::uint64_t documents_ = 0;
 };
 
-// Whether a file's first line begins as a test line does, with the label 1 or -1 and a space.
-bool begins_with_label(std::string_view head) {
-  return head.starts_with("1 ") || head.starts_with("-1 ");
-}
-
 // Documents in punb's line format, file after file, scored by the pool's threads.
 void score_line_files(const Options& o, const Classifier& classifier, WorkerPool& pool,
                       Results& results, EvaluationCounters& counters, std::ostream& log) {
@@ -234,34 +165,16 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   const std::vector<vectorize::InputFile> inputs = vectorize::list_inputs(paths, warnings);
   for (const std::string& w : warnings) log << "punb-classify: " << w << "\n";
 
-  words::Vocabulary vocabulary;
-  for (std::size_t k = 0; k < model.text->words.size(); ++k)
-    vocabulary.push_back({model.text->indices[k], 0, 0, model.text->words[k]});
-  const words::WordFilter filter{model.text->folded, model.text->min_length, nullptr};
-
-  DocStore doc;
-  std::string line;
-  const VocabularyMask& mask = classifier.mask();
+  const words::Vocabulary vocabulary = text_vocabulary(model);
+  const words::WordFilter filter = text_filter(model);
+  LineScorer scorer(classifier);
   vectorize::WordSplitters splitters(filter.fold, threads);
   const vectorize::WrittenSets written = vectorize::encode_sets(
       vectorize::Corpus(inputs), filter, vocabulary, threads,
       [&](const vectorize::WrittenDocument& d) {
-        line.assign(d.line);
-        line.append(kLineSlack, '\0');
-        doc.clear();
-        doc.begin_document();
-        const ParsedLine parsed = parse_document_line(
-            line.data(), d.line.size(), false, [&](std::int32_t index, std::int32_t count) {
-              if (mask[static_cast<std::size_t>(index)] == 1) doc.add_pair(index, count);
-            });
-        if (parsed.fault != LineFault::none) {  // the vectorizer writes no such line
-          throw Fatal(kCannotRead, std::string(d.source.substr(0, d.source.size() - 1)) +
-                                       ": the words make no document line punb reads");
-        }
-        doc.end_document();
-        doc.for_each([&](const DocStore::Document& x) {
-          results.take(score_document(x, classifier.table()).pos, x,
-                       d.source.substr(0, d.source.size() - 1), d.input, d.number);
+        const std::string_view source = d.source.substr(0, d.source.size() - 1);
+        scorer.score(d.line, source, [&](double p, const DocStore::Document& x) {
+          results.take(p, x, source, d.input, d.number);
         });
       },
       splitters);
@@ -333,10 +246,10 @@ std::string describe_model(const SavedModel& m, const std::string& path) {
   return s;
 }
 
-void run(const Options& o, std::ostream& log) {
+void run(const Options& o, std::ostream& log, Peers& peers) {
   const SavedModel model = read_model_file(o.model);
   if (o.info) {
-    print(describe_model(model, o.model));
+    if (peers.leads()) print(describe_model(model, o.model));
     return;
   }
   if (o.text && !model.text) {
@@ -348,12 +261,19 @@ void run(const Options& o, std::ostream& log) {
   WorkerPool pool(threads);
   const Classifier classifier(model, &pool);
   WordWeights weights(model, classifier);
-  Output out(o.out);
   if (o.words) {
-    out.write(weights.strongest_lines(*o.words));
-    out.finish();
+    on_leader(peers, [&] {
+      Output out(o.out);
+      out.write(weights.strongest_lines(*o.words));
+      out.finish();
+    });
     return;
   }
+  if (peers.size() > 1) {
+    run_spread(o, log, peers, {model, classifier, weights, pool, static_cast<int>(threads)});
+    return;
+  }
+  Output out(o.out);
   Results results(o, out, &weights);
   EvaluationCounters counters;
   if (o.text) {

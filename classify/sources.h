@@ -2,11 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "docfile/fatal.h"
 #include "docfile/reader.h"
+#include "peers/peers.h"
 
 namespace punb::classify {
 
@@ -61,6 +64,42 @@ class SourcesByNumber {
   std::vector<Mapped> files_;
   std::vector<std::uint64_t> first_;   // the first document of each file, and the total last
   std::vector<std::uint64_t> starts_;  // where each document's line starts in its file
+};
+
+// The lines of the --ids files on the processes of a run: each process reads its share of every
+// file (cut at line starts, as document files are) and hands the sources of any document to the
+// process that asks for them, so that no process reads them all. A file that cannot be read ends
+// nothing at once: the run meets it where one process would have, when a document needs a line
+// from it or the files are checked at the end.
+class SharedSources {
+ public:
+  // Collective.
+  SharedSources(const std::vector<std::string>& paths, Peers& peers);
+
+  // The lines before the first file that cannot be read: all of them when all can be.
+  std::uint64_t usable() const { return usable_; }
+  // The fault of the first file that cannot be read, if there is one.
+  const std::optional<Fatal>& unreadable() const { return unreadable_; }
+  // "path:line" of line n (from 0) of the files taken as one, n < usable().
+  std::string where(std::uint64_t n) const;
+
+  // The sources of `documents` (increasing numbers below usable()), in their order. Collective.
+  std::vector<std::string> fetch(const std::vector<std::uint64_t>& documents);
+
+ private:
+  std::size_t segment_of(std::uint64_t n) const;
+  std::string_view line_at(std::size_t segment, std::uint64_t n);
+
+  Peers& peers_;
+  std::vector<std::string> paths_;
+  // This process's share of each file that can be read, and how many of its lines it has read.
+  std::vector<std::unique_ptr<DocumentReader>> readers_;
+  std::vector<std::uint64_t> read_;
+  // Segment f * size + q is process q's share of file f: starts_ holds the number of its first
+  // line among all, and the number of all lines last.
+  std::vector<std::uint64_t> starts_;
+  std::uint64_t usable_ = 0;
+  std::optional<Fatal> unreadable_;
 };
 
 }  // namespace punb::classify

@@ -19,6 +19,21 @@ DocumentReader::DocumentReader(std::string path, const char* fail_message)
   fill();  // a directory or an unreadable file fails here, as if it could not be opened
 }
 
+DocumentReader::DocumentReader(std::string path, const char* fail_message, std::int64_t begin,
+                               std::int64_t end)
+    : file_(std::move(path), fail_message), buffer_(kChunk + kLineSlack) {
+  file_.keep_part(begin, end);
+  fill();
+}
+
+void DocumentReader::rewind() {
+  file_.rewind();
+  begin_ = end_ = scanned_ = 0;
+  eof_ = false;
+  line_number_ = 0;
+  fill();
+}
+
 bool DocumentReader::fill() {
   if (eof_) return false;
   if (begin_ > 0) {

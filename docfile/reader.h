@@ -23,6 +23,12 @@ class DocumentReader {
  public:
   // Opens `path`; a failure to open or read ends the run with `fail_message`.
   DocumentReader(std::string path, const char* fail_message);
+  // Reads bytes [begin, end) of the file only, a part that starts and ends at line starts; its
+  // lines are numbered from 1 where it starts.
+  DocumentReader(std::string path, const char* fail_message, std::int64_t begin, std::int64_t end);
+
+  // Reads the file (or the part) again from its start.
+  void rewind();
 
   bool next(Line& line);
 

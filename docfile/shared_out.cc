@@ -25,8 +25,16 @@ int first_error(Peers& peers, int mine) {
 
 SharedOutFile::SharedOutFile(Peers& peers, std::string path, const char* open_message,
                              const char* write_message)
+    : SharedOutFile(peers, path, path, open_message, write_message) {}
+
+SharedOutFile::SharedOutFile(Peers& peers, std::string path, std::string shown, const char* message)
+    : SharedOutFile(peers, std::move(path), std::move(shown), message, message) {}
+
+SharedOutFile::SharedOutFile(Peers& peers, std::string path, std::string shown,
+                             const char* open_message, const char* write_message)
     : peers_(peers),
       path_(std::move(path)),
+      shown_(std::move(shown)),
       write_message_(write_message ? write_message : open_message) {
   if (peers_.size() == 1) {
     alone_.emplace(path_, open_message, write_message);
@@ -46,7 +54,7 @@ SharedOutFile::SharedOutFile(Peers& peers, std::string path, const char* open_me
   if (const int e = first_error(peers_, err)) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    throw Fatal(open_message, path_ + ": " + std::strerror(e));
+    throw Fatal(open_message, shown_ + ": " + std::strerror(e));
   }
 }
 
@@ -55,7 +63,7 @@ SharedOutFile::~SharedOutFile() {
 }
 
 void SharedOutFile::fail_write(int err) const {
-  throw Fatal(write_message_, path_ + ": " + (err > 0 ? std::strerror(err) : "write error"));
+  throw Fatal(write_message_, shown_ + ": " + (err > 0 ? std::strerror(err) : "write error"));
 }
 
 std::int64_t SharedOutFile::take_room(std::int64_t mine) {

@@ -20,6 +20,8 @@ class SharedOutFile {
  public:
   SharedOutFile(Peers& peers, std::string path, const char* open_message,
                 const char* write_message = nullptr);
+  // The same for a file that messages call `shown`: a temporary file, by the name it will take.
+  SharedOutFile(Peers& peers, std::string path, std::string shown, const char* message);
   ~SharedOutFile();
   SharedOutFile(const SharedOutFile&) = delete;
   SharedOutFile& operator=(const SharedOutFile&) = delete;
@@ -38,10 +40,13 @@ class SharedOutFile {
   const std::string& path() const { return path_; }
 
  private:
+  SharedOutFile(Peers& peers, std::string path, std::string shown, const char* open_message,
+                const char* write_message);
   [[noreturn]] void fail_write(int err) const;
 
   Peers& peers_;
   std::string path_;
+  std::string shown_;  // the name in messages
   const char* write_message_;
   std::optional<OutFile> alone_;  // one process
   int fd_ = -1;

@@ -28,6 +28,9 @@ class StagedFiles {
   StagedFiles& operator=(const StagedFiles&) = delete;
 
   OutFile& add(const std::string& path);
+  // The name that file k (in the order added) is written under until the commit: its temporary
+  // name, or empty when it is written in place.
+  const std::string& temporary(std::size_t k) const { return files_[k].temporary; }
 
   // Closes every file, checking each, then gives each its name.
   void commit();

@@ -8,6 +8,7 @@ namespace punb::mpi {
 namespace {
 
 constexpr int kRunningTag = 1;
+constexpr int kExchangeTag = 2;
 
 // MPI counts are ints: larger messages go in parts.
 constexpr std::size_t kMaxCount = std::size_t{1} << 30;
@@ -128,30 +129,29 @@ std::vector<double> MpiPeers::gather(std::span<const double> values) {
 std::vector<std::string> MpiPeers::exchange(std::vector<std::string> to_each) {
   finish_sends();
   std::vector<int> sizes(static_cast<std::size_t>(size_));
-  std::vector<int> send_at(sizes.size());
-  std::string out;
-  for (std::size_t r = 0; r < sizes.size(); ++r) {
-    sizes[r] = count_of(to_each[r].size());
-    send_at[r] = count_of(out.size());
-    out += to_each[r];
-  }
+  for (std::size_t r = 0; r < sizes.size(); ++r) sizes[r] = count_of(to_each[r].size());
   std::vector<int> incoming(sizes.size());
   check(MPI_Alltoall(sizes.data(), 1, MPI_INT, incoming.data(), 1, MPI_INT, comm_), "an exchange");
-  std::vector<int> receive_at(sizes.size());
-  std::size_t total = 0;
-  for (std::size_t r = 0; r < sizes.size(); ++r) {
-    receive_at[r] = count_of(total);
-    total += static_cast<std::size_t>(incoming[r]);
-  }
-  std::string in(total, '\0');
-  check(MPI_Alltoallv(out.data(), sizes.data(), send_at.data(), MPI_CHAR, in.data(),
-                      incoming.data(), receive_at.data(), MPI_CHAR, comm_),
-        "an exchange");
+  // Each text goes straight from the sender's string into the receiver's: a large exchange is
+  // copied once, not gathered into one buffer and cut apart again.
   std::vector<std::string> from_each(sizes.size());
+  std::vector<MPI_Request> requests;
   for (std::size_t r = 0; r < sizes.size(); ++r) {
-    from_each[r] =
-        in.substr(static_cast<std::size_t>(receive_at[r]), static_cast<std::size_t>(incoming[r]));
+    if (static_cast<int>(r) == rank_ || incoming[r] == 0) continue;
+    from_each[r].resize(static_cast<std::size_t>(incoming[r]));
+    check(MPI_Irecv(from_each[r].data(), incoming[r], MPI_CHAR, static_cast<int>(r), kExchangeTag,
+                    comm_, &requests.emplace_back()),
+          "an exchange");
   }
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    if (static_cast<int>(r) == rank_ || sizes[r] == 0) continue;
+    check(MPI_Isend(to_each[r].data(), sizes[r], MPI_CHAR, static_cast<int>(r), kExchangeTag, comm_,
+                    &requests.emplace_back()),
+          "an exchange");
+  }
+  check(MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE),
+        "an exchange");
+  from_each[static_cast<std::size_t>(rank_)] = std::move(to_each[static_cast<std::size_t>(rank_)]);
   return from_each;
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -22,11 +23,18 @@ constexpr const char* kUnreadable = "can not read input";
 
 }  // namespace
 
-BatchReader::BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count)
+BatchReader::BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
+                         const InputShare* share)
     : inputs_(inputs),
       count_(count),
       next_input_(first),
-      buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+      buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)),
+      share_(share ? *share : InputShare{0, count, 0, -1}) {
+  if (share) {
+    next_input_ = std::max(first, share->first);
+    count_ = std::min(count, share->last);
+  }
+}
 
 BatchReader::~BatchReader() { close_current(); }
 
@@ -37,11 +45,17 @@ void BatchReader::close_current() {
 
 void BatchReader::read_more() {
   if (begin_ == end_) begin_ = end_ = 0;
-  ssize_t n;
-  do n = read(fd_, buffer_.get() + end_, kBufferSize - end_);
-  while (n < 0 && errno == EINTR);
+  std::size_t room = kBufferSize - end_;
+  if (left_ >= 0 && static_cast<std::uint64_t>(left_) < room)
+    room = static_cast<std::size_t>(left_);
+  ssize_t n = 0;
+  if (room > 0) {
+    do n = read(fd_, buffer_.get() + end_, room);
+    while (n < 0 && errno == EINTR);
+  }
   if (n < 0) throw Fatal(kUnreadable, inputs_[current_].path + ": " + std::strerror(errno));
   if (n == 0) eof_ = true;
+  if (left_ >= 0) left_ -= n;
   end_ += static_cast<std::size_t>(n);
   bytes_ += static_cast<std::uint64_t>(n);
 }
@@ -54,13 +68,41 @@ bool BatchReader::open_next() {
     if (fd_ < 0) throw Fatal(kUnreadable, path + ": " + std::strerror(errno));
     begin_ = end_ = 0;
     eof_ = false;
+    left_ = -1;
     line_ = 0;
-    while (end_ < kTextProbe && !eof_) read_more();
-    if (std::memchr(buffer_.get(), '\0', std::min(end_, kTextProbe)) == nullptr) return true;
+    const std::uint64_t begin = current_ == share_.first ? share_.begin : 0;
+    const std::int64_t end = current_ + 1 == share_.last ? share_.end : -1;
+    bool text;
+    if (begin == 0 && end < 0) {
+      while (end_ < kTextProbe && !eof_) read_more();
+      text = std::memchr(buffer_.get(), '\0', std::min(end_, kTextProbe)) == nullptr;
+    } else {
+      text = is_text_from(begin, end);
+    }
+    if (text) return true;
     skipped_.push_back(current_);
     close_current();
   }
   return false;
+}
+
+// A part of the open file: its first bytes tell whether it is text, wherever the part starts;
+// the reading then starts at `begin` and stops at `end`.
+bool BatchReader::is_text_from(std::uint64_t begin, std::int64_t end) {
+  std::size_t probed = 0;
+  while (probed < kTextProbe) {
+    const ssize_t n =
+        pread(fd_, buffer_.get() + probed, kTextProbe - probed, static_cast<off_t>(probed));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw Fatal(kUnreadable, inputs_[current_].path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    probed += static_cast<std::size_t>(n);
+  }
+  if (std::memchr(buffer_.get(), '\0', probed) != nullptr) return false;
+  if (lseek(fd_, static_cast<off_t>(begin), SEEK_SET) < 0)
+    throw Fatal(kUnreadable, inputs_[current_].path + ": " + std::strerror(errno));
+  left_ = end < 0 ? -1 : end - static_cast<std::int64_t>(begin);
+  return true;
 }
 
 bool BatchReader::append_line(std::string& text) {
@@ -137,7 +179,8 @@ bool TextBatches::next(Batch& batch, std::size_t target_bytes, std::size_t max_d
 }
 
 std::unique_ptr<BatchSource> Corpus::open(std::size_t first, std::size_t count) const {
-  if (!in_memory_) return std::make_unique<BatchReader>(*inputs_, first, count);
+  if (!in_memory_)
+    return std::make_unique<BatchReader>(*inputs_, first, count, shared_ ? &share_ : nullptr);
   return std::make_unique<TextBatches>(first < count ? texts_ : texts_.first(0));
 }
 

@@ -52,11 +52,24 @@ class BatchSource {
   std::vector<std::uint32_t> skipped_;
 };
 
-// Reads the documents of input files [first, count) in order; at most one file is open. A file
-// with a NUL byte in its first 8 kB is not text: it is skipped and listed.
+// The part of the inputs that one of the processes of a run reads: input files [first, last),
+// the first of them from byte `begin`, the last up to byte `end` (-1: to its end). A file of one
+// document per line is cut at line starts only; a whole-file document is never cut.
+struct InputShare {
+  std::size_t first = 0;
+  std::size_t last = 0;
+  std::uint64_t begin = 0;
+  std::int64_t end = -1;
+};
+
+// Reads the documents of input files [first, count) in order, or of the part of them in `share`;
+// at most one file is open. A file with a NUL byte in its first 8 kB is not text: it is skipped
+// and listed, also by a reader of a part that starts later. The lines of a part are numbered
+// from 1 where the part starts.
 class BatchReader final : public BatchSource {
  public:
-  BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count);
+  BatchReader(const std::vector<InputFile>& inputs, std::size_t first, std::size_t count,
+              const InputShare* share = nullptr);
   ~BatchReader() override;
   BatchReader(const BatchReader&) = delete;
   BatchReader& operator=(const BatchReader&) = delete;
@@ -65,6 +78,7 @@ class BatchReader final : public BatchSource {
 
  private:
   bool open_next();
+  bool is_text_from(std::uint64_t begin, std::int64_t end);
   void close_current();
   void read_more();
   bool append_line(std::string& text);
@@ -79,7 +93,9 @@ class BatchReader final : public BatchSource {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
+  std::int64_t left_ = -1;  // bytes the part still holds in the open file; -1: to its end
   std::uint64_t line_ = 0;
+  InputShare share_;
 };
 
 // Texts held in memory, taken as the lines of input 0: text k is its line k + 1. Each is one
@@ -100,6 +116,9 @@ class TextBatches final : public BatchSource {
 class Corpus {
  public:
   explicit Corpus(const std::vector<InputFile>& inputs) : inputs_(&inputs) {}
+  // The part `share` of the inputs.
+  Corpus(const std::vector<InputFile>& inputs, InputShare share)
+      : inputs_(&inputs), share_(share), shared_(true) {}
   explicit Corpus(std::span<const std::string_view> texts)
       : own_{{"", SetKind::unlabeled, 0, false}}, inputs_(&own_), texts_(texts), in_memory_(true) {}
   Corpus(const Corpus&) = delete;
@@ -115,6 +134,8 @@ class Corpus {
   const std::vector<InputFile>* inputs_;
   std::span<const std::string_view> texts_;
   bool in_memory_ = false;
+  InputShare share_;
+  bool shared_ = false;
 };
 
 }  // namespace punb::vectorize

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "docfile/fatal.h"
+#include "docfile/shared_out.h"
+#include "docfile/staged.h"
+#include "peers/peers.h"
+
+namespace punb::classify {
+
+// Standard output as one process writes the lines: at once when they go out in blocks as they
+// are scored, and otherwise in runs that end at the first line end past kFlushBytes, the rest at
+// the end. A run that ends on a fault has then printed what one process would have.
+class LineSink {
+ public:
+  LineSink(std::function<void(std::string_view)> write, bool at_once)
+      : write_(std::move(write)), at_once_(at_once) {}
+  void take(std::string_view text);
+  void finish();
+
+ private:
+  std::function<void(std::string_view)> write_;
+  bool at_once_;
+  std::string held_;
+};
+
+// What several processes exchange at a time: every exchange stays far below what one MPI message
+// holds, and the memory it takes stays small beside a process's share.
+inline constexpr std::size_t kRoundBytes = std::size_t{64} << 20;
+
+// Hands to_each[r] to process r, in rounds of at most `round_bytes` from each process; returns
+// what each process handed in for this one, in process order. Collective.
+std::vector<std::string> exchange_in_rounds(Peers& peers, std::vector<std::string> to_each,
+                                            std::size_t round_bytes = kRoundBytes);
+
+// Every process's count, in process order. Collective.
+std::vector<std::int64_t> counts_of_all(Peers& peers, std::int64_t mine);
+
+// Where the lines of a run on several processes go, in input order, as one process would write
+// them: to the -o file, which each process writes its part of at its place (under a temporary
+// name until it is complete), or to the leading process's standard output (or a file written in
+// place, such as a device), which the others hand their lines to in turn, a chunk at a time.
+class InOrderOutput {
+ public:
+  // Collective; a file that cannot be created ends the run in every process. `at_once`: the
+  // lines go to standard output in blocks, as scored.
+  InOrderOutput(Peers& peers, const std::optional<std::string>& path, bool at_once,
+                std::function<void(std::string_view)> print, std::size_t chunk = kRoundBytes);
+
+  // Collective: every process's lines, in process order, after those written so far.
+  void write(std::string_view mine);
+  // Collective: writes what is held, checks every write and gives the file its name.
+  void finish();
+
+ private:
+  void deliver(std::string_view text);
+
+  Peers& peers_;
+  std::size_t chunk_;
+  std::optional<StagedFiles> staged_;    // the leading process's
+  OutFile* in_place_ = nullptr;          // the leading process's file written in place
+  std::optional<SharedOutFile> shared_;  // the staged file, written at offsets
+  std::optional<LineSink> sink_;         // the leading process's standard output
+  std::optional<Fatal> failed_;          // the first failed write to the file written in place
+};
+
+}  // namespace punb::classify

@@ -1,0 +1,214 @@
+// punb-classify-mpi under the launcher against punb-classify on one process: standard output,
+// status, messages and the -o file for each option, at one to four processes and one or two
+// threads each; faults in the first and the last process's share; a process killed in the middle
+// of a run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "classify/classify_inputs.h"
+#include "mpi_support.h"
+
+namespace punb {
+namespace {
+
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// The inputs every run reads, made once.
+const TempDir& inputs() {
+  static const TempDir dir;
+  static const bool made = test::make_classify_inputs(dir);
+  EXPECT_TRUE(made);
+  return dir;
+}
+
+struct Row {
+  const char* name;
+  std::vector<std::string> args;
+};
+
+// What a run left: its report, and the -o file or "<absent>".
+struct Left {
+  test::RunResult run;
+  std::string out;
+};
+
+Left left_by(test::RunResult run) {
+  const TempDir& dir = inputs();
+  Left left{std::move(run), dir.exists("out") ? dir.read("out") : "<absent>"};
+  fs::remove(dir.path("out"));
+  return left;
+}
+
+void expect_same(const Left& one, const Left& many) {
+  EXPECT_EQ(many.run.status, one.run.status);
+  EXPECT_TRUE(many.run.out == one.run.out) << "standard output differs:\n"
+                                           << many.run.out.substr(0, 2000) << many.run.err;
+  EXPECT_EQ(test::program_lines(many.run.err, "punb-classify:"),
+            test::program_lines(one.run.err, "punb-classify:"));
+  EXPECT_TRUE(many.out == one.out) << "the -o file differs";
+  for (const auto& entry : fs::directory_iterator(inputs().root()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+}
+
+// Runs each row alone and under the launcher at `counts` process counts, which the rows take in
+// turn from 2, 3, 4, 1 (a launch costs more than most runs), with one or two threads in turn.
+void check_rows(const std::vector<Row>& rows, int counts = 1, int turn = 0) {
+  const TempDir& dir = inputs();
+  static const int kCycle[] = {2, 3, 4, 2, 3, 4, 1};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Left one = left_by(test::run_in_directory(dir.root(), CLASSIFY_BINARY, row.args));
+    for (int k = 0; k < counts; ++k) {
+      const int processes = kCycle[turn++ % std::size(kCycle)];
+      std::vector<std::string> args = row.args;
+      const char* threads = (turn / 2) % 2 ? "2" : "1";
+      args.insert(args.end(), {"-j", threads});
+      SCOPED_TRACE(std::to_string(processes) + " processes, -j " + threads);
+      expect_same(one, left_by(test::run_on(processes, dir, CLASSIFY_MPI_BINARY, args)));
+    }
+  }
+}
+
+TEST(ClassifyMpi, SameBytesAsPunbClassifyForEachOption) {
+  const std::vector<std::string> ids = {"--ids", "a.ids", "--ids", "b.ids",
+                                        "--ids", "e.ids", "--ids", "c.ids"};
+  auto with_ids = [&](std::vector<std::string> args) {
+    args.insert(args.begin() + 1, ids.begin(), ids.end());
+    return args;
+  };
+  // In the cycle of process counts, "info" and "words" come at one process.
+  check_rows({
+      {"plain", {"m", "c.unlabel", "c.test"}},
+      {"ids_in_several_files", with_ids({"m", "c.unlabel"})},
+      {"labeled", {"m", "--labeled", "c.test"}},
+      {"rank", {"m", "--rank", "c.unlabel", "c.pos"}},
+      {"top_through_ties", {"m", "--top", "5", "ties"}},
+      {"top_with_ids", with_ids({"m", "--top", "40", "c.unlabel"})},
+      {"info", {"m", "--info"}},
+      {"min", {"m", "--min", "0.5", "c.unlabel"}},
+      {"min_ranked_with_ids", with_ids({"m", "--min", "0.3", "--rank", "c.unlabel"})},
+      {"explain_ranked_with_ids", with_ids({"m", "--explain", "3", "--rank", "c.unlabel"})},
+      {"explain", {"m", "--explain", "2", "c.test", "--labeled"}},
+      {"words_to_a_file", {"m", "--words", "4", "-o", "out"}},
+      {"to_a_file", {"m", "c.unlabel", "-o", "out"}},
+      {"words", {"m", "--words", "6"}},
+      {"ranked_to_a_file", with_ids({"m", "--top", "90", "c.unlabel", "-o", "out"})},
+      {"labeled_to_a_file", {"m", "--labeled", "c.test", "-o", "out"}},
+  });
+}
+
+TEST(ClassifyMpi, SameBytesAsPunbClassifyOnText) {
+  check_rows(
+      {
+          {"folder", {"t", "--text", "new"}},
+          {"lines", {"t", "--text", "lines.txt"}},
+          {"both_ranked_and_explained",
+           {"t", "--text", "--rank", "--explain", "2", "lines.txt", "new"}},
+          {"top_to_a_file", {"t", "--text", "--top", "12", "new", "lines.txt", "-o", "out"}},
+      },
+      2, 1);
+}
+
+// Faults wherever the shares are cut: the message and status of one process, the lines it
+// printed before them, and no -o file.
+TEST(ClassifyMpi, FaultsAsOneProcessMeetsThem) {
+  check_rows(
+      {
+          {"bad_line_in_the_first_share", {"m", "bad.first", "-o", "out"}},
+          {"bad_line_in_the_last_share", {"m", "c.pos", "bad.last"}},
+          {"bad_label_in_the_last_share", {"m", "--labeled", "bad.test", "--rank"}},
+          {"too_few_sources", {"m", "--ids", "short.ids", "c.unlabel"}},
+          {"usage", {"m", "--top", "0", "c.unlabel"}},
+          {"too_many_sources", {"m", "--ids", "long.ids", "--min", "0.2", "c.unlabel"}},
+          {"sources_for_ranking_too_many", {"m", "--ids", "long.ids", "--rank", "c.unlabel"}},
+          {"missing_sources", {"m", "--ids", "a.ids", "--ids", "gone.ids", "c.unlabel"}},
+          {"missing_documents", {"m", "c.test", "gone", "-o", "out"}},
+          {"output_on_a_full_disk", {"m", "c.unlabel", "-o", "/dev/full"}},
+          {"text_without_words", {"m", "--text", "new"}},
+      },
+      1, 2);
+}
+
+// The processes running `program` in the folder `cwd`.
+std::vector<pid_t> processes_of(const std::string& program, const std::string& cwd) {
+  std::vector<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code e1, e2;
+    const auto exe = fs::read_symlink(entry.path() / "exe", e1);
+    const auto dir = fs::read_symlink(entry.path() / "cwd", e2);
+    if (!e1 && !e2 && exe == fs::canonical(program) && dir == fs::canonical(cwd))
+      found.push_back(static_cast<pid_t>(std::stoi(name)));
+  }
+  return found;
+}
+
+bool temporary_beside(const TempDir& dir, const std::string& name) {
+  for (const auto& entry : fs::directory_iterator(dir.root()))
+    if (entry.path().filename().string().starts_with(name + ".tmp-")) return true;
+  return false;
+}
+
+// A process killed while the processes write the -o file: the launcher ends with a failure
+// within seconds, nothing is left running, and the file keeps its earlier content.
+TEST(ClassifyMpiFaults, KilledProcessLeavesNoHalfWrittenFile) {
+  TempDir dir;
+  test::generate_corpus(dir, "k",
+                        "--pos 300 --unlabel 60000 --test 10 --vocab 20000 --words 60 --seed 4");
+  ASSERT_EQ(test::run_punb(dir, {"-nb", "-f", "k", "--model", "m"}).status, 0);
+  std::string many;
+  const std::string unlabeled = dir.read("k.unlabel");
+  for (int k = 0; k < 4; ++k) many += unlabeled;
+  dir.write("many", many);
+  dir.write("out", "earlier output\n");
+  std::vector<std::string> command = test::launcher(2);
+  command.insert(command.end(), {CLASSIFY_MPI_BINARY, "m", "many", "many", "many", "--explain",
+                                 "40", "--rank", "-j", "1", "-o", "out"});
+  const pid_t launcher = fork();
+  if (launcher == 0) {
+    if (chdir(dir.root().c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    for (std::string& a : command) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    freopen("/dev/null", "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  // Wait until the run writes under its temporary name, then kill a process.
+  for (int i = 0; i < 10000 && !temporary_beside(dir, "out"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const std::vector<pid_t> ranks = processes_of(CLASSIFY_MPI_BINARY, dir.root());
+  ASSERT_EQ(ranks.size(), 2u);
+  kill(ranks.back(), SIGKILL);
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(launcher, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (done == 0) {
+    kill(launcher, SIGKILL);
+    waitpid(launcher, &status, 0);
+    FAIL() << "the launcher was still running 20 seconds after a process was killed";
+  }
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(processes_of(CLASSIFY_MPI_BINARY, dir.root()).empty());
+  EXPECT_EQ(dir.read("out"), "earlier output\n");
+}
+
+}  // namespace
+}  // namespace punb
