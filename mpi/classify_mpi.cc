@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     const auto options = punb::classify::parse_options({argv + 1, argv + argc});
     if (options.help || options.version) {
       if (peers.leads()) {
-        std::fputs(options.help ? punb::classify::kUsage : "punb-classify " PUNB_VERSION "\n",
+        std::fputs(options.help ? punb::classify::kUsage : "punb-classify-mpi " PUNB_VERSION "\n",
                    stdout);
       }
       return session.finish(peers.leads() ? punb::checked_exit(0, "punb-classify") : 0);
