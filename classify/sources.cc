@@ -13,6 +13,7 @@
 
 #include "classify/shared_output.h"
 #include "docfile/fatal.h"
+#include "peers/packing.h"
 
 namespace punb::classify {
 
@@ -133,18 +134,6 @@ constexpr std::int64_t kNone = INT64_MAX;
 // Where the share of process `rank` of `parts` of a file of `size` bytes starts or ends.
 std::int64_t share_point(std::int64_t size, int rank, int parts) {
   return static_cast<std::int64_t>(static_cast<__int128>(size) * rank / parts);
-}
-
-template <class T>
-void put(std::string& out, T value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-template <class T>
-T get(const char*& at) {
-  T value;
-  std::memcpy(&value, at, sizeof value);
-  at += sizeof value;
-  return value;
 }
 
 }  // namespace

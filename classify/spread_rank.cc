@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "classify/lines.h"
+#include "peers/packing.h"
 
 namespace punb::classify {
 
@@ -21,18 +22,6 @@ struct Key {
 
 bool key_before(const Key& a, const Key& b) {
   return ranks_before(a.p, a.document, b.p, b.document);
-}
-
-template <class T>
-void put(std::string& out, T value) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-template <class T>
-T get(const char*& at) {
-  T value;
-  std::memcpy(&value, at, sizeof value);
-  at += sizeof value;
-  return value;
 }
 
 // The keys that end the parts of the order, every process's the same: the part of process q

@@ -106,6 +106,17 @@ inline RunResult run_punb(const TempDir& dir, const std::vector<std::string>& ar
   return run_in_directory(dir.root(), PUNB_BINARY, args);
 }
 
+#ifdef CLASSIFY_BINARY
+inline RunResult run_classify(const TempDir& dir, const std::vector<std::string>& args) {
+  return run_in_directory(dir.root(), CLASSIFY_BINARY, args);
+}
+#endif
+#ifdef VECTORIZE_BINARY
+inline RunResult run_vectorize(const TempDir& dir, const std::vector<std::string>& args) {
+  return run_in_directory(dir.root(), VECTORIZE_BINARY, args);
+}
+#endif
+
 // Writes STEM.pos, STEM.unlabel and STEM.test into `dir` with the corpus generator, given its
 // options as one text ("--pos 20 --unlabel 30 ...").
 inline void generate_corpus(const TempDir& dir, const std::string& stem,
@@ -116,6 +127,13 @@ inline void generate_corpus(const TempDir& dir, const std::string& stem,
   if (run_in_directory(dir.root(), GEN_CORPUS_BINARY, args).status != 0) {
     throw std::runtime_error("gen_corpus failed");
   }
+}
+
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 inline std::size_t count_lines(const std::string& text) {

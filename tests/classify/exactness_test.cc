@@ -13,10 +13,6 @@
 namespace punb::test {
 namespace {
 
-RunResult classify(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), CLASSIFY_BINARY, args);
-}
-
 // The last four lines of a text: the figure lines of a run's final report.
 std::string figure_lines(const std::string& out) {
   std::size_t at = out.size();
@@ -80,12 +76,12 @@ TEST_P(KeptClassifier, ReproducesTheResultFileAndTheFigures) {
     if (model.empty()) model = dir.read("c.model");
     EXPECT_EQ(dir.read("c.model"), model) << "the model depends on the thread count";
 
-    const RunResult c = classify(dir, {"c.model", "--labeled", "c.test", "-j", j, "-o", "out"});
+    const RunResult c = run_classify(dir, {"c.model", "--labeled", "c.test", "-j", j, "-o", "out"});
     ASSERT_EQ(c.status, 0) << c.err;
     EXPECT_EQ(dir.read("out"), dir.read("c.output"));
     EXPECT_EQ(c.out, figure_lines(run.out));
     // To standard output, the posteriors come first.
-    EXPECT_EQ(classify(dir, {"c.model", "--labeled", "c.test", "-j", j}).out,
+    EXPECT_EQ(run_classify(dir, {"c.model", "--labeled", "c.test", "-j", j}).out,
               dir.read("c.output") + figure_lines(run.out));
   }
 }
@@ -107,7 +103,7 @@ TEST(KeptClassifier, ScoresTheUnlabeledSetAsARunTestingOnIt) {
     generate_corpus(dir, "c",
                     "--pos 120 --unlabel 400 --test 50 --vocab 900 --words 12 --odd 0.2 --seed 8");
     ASSERT_EQ(run_punb(dir, {mode, "-f", "c", "--model", "c.model"}).status, 0);
-    const RunResult scored = classify(dir, {"c.model", "c.unlabel", "-j", "3"});
+    const RunResult scored = run_classify(dir, {"c.model", "c.unlabel", "-j", "3"});
     ASSERT_EQ(scored.status, 0) << scored.err;
 
     std::string labeled;

@@ -17,20 +17,6 @@
 namespace punb::test {
 namespace {
 
-RunResult classify(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), CLASSIFY_BINARY, args);
-}
-RunResult vectorize(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), VECTORIZE_BINARY, args);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::vector<std::string> split(const std::string& text, char at) {
   std::vector<std::string> parts;
   std::size_t from = 0;
@@ -143,19 +129,19 @@ TEST(ClassifyWords, ListsTheHighestAndLowestWeightsOfTheModel) {
   ASSERT_EQ(words.indices.size(), 6u);
   for (std::size_t k : {1, 2, 3, 4, 100}) {
     SCOPED_TRACE(k);
-    const RunResult r = classify(dir, {"m", "--words", std::to_string(k)});
+    const RunResult r = run_classify(dir, {"m", "--words", std::to_string(k)});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, words.strongest(k));
     EXPECT_EQ(lines_of(r.out).size(), std::min<std::size_t>(2 * k, 6));
   }
   // Index 1 comes only in positive documents, index 4 only in unlabeled ones.
-  const std::vector<std::string> lines = lines_of(classify(dir, {"m", "--words", "1"}).out);
+  const std::vector<std::string> lines = lines_of(run_classify(dir, {"m", "--words", "1"}).out);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].substr(lines[0].find('\t')), "\t1");
   EXPECT_EQ(lines[0][0], '+');
   EXPECT_EQ(lines[1].substr(lines[1].find('\t')), "\t4");
   EXPECT_EQ(lines[1][0], '-');
-  ASSERT_EQ(classify(dir, {"m", "--words", "2", "-o", "w"}).status, 0);
+  ASSERT_EQ(run_classify(dir, {"m", "--words", "2", "-o", "w"}).status, 0);
   EXPECT_EQ(dir.read("w"), words.strongest(2));
 }
 
@@ -177,9 +163,9 @@ TEST(ClassifyExplain, AddsEachDocumentsWordsToItsLineWithEveryOption) {
         std::vector<std::string> args = {"m", "--ids", "docs.ids", file};
         if (labeled) args.push_back("--labeled");
         args.insert(args.end(), options.begin(), options.end());
-        const RunResult plain = classify(dir, args);
+        const RunResult plain = run_classify(dir, args);
         args.insert(args.end(), {"--explain", std::to_string(n)});
-        const RunResult explained = classify(dir, args);
+        const RunResult explained = run_classify(dir, args);
         ASSERT_EQ(explained.status, 0) << explained.err;
         std::vector<std::string> expected;
         for (const std::string& line : lines_of(plain.out)) {
@@ -197,11 +183,11 @@ TEST(ClassifyExplain, AddsEachDocumentsWordsToItsLineWithEveryOption) {
   }
   // Without sources the explanation follows the posterior; -o writes the same lines.
   std::string expected;
-  const std::vector<std::string> posteriors = lines_of(classify(dir, {"m", "docs"}).out);
+  const std::vector<std::string> posteriors = lines_of(run_classify(dir, {"m", "docs"}).out);
   for (std::size_t d = 0; d < docs.size(); ++d)
     expected += posteriors[d] + "\t" + words.explained(docs[d], false, 3) + "\n";
-  EXPECT_EQ(classify(dir, {"m", "docs", "--explain", "3"}).out, expected);
-  ASSERT_EQ(classify(dir, {"m", "docs", "--explain", "3", "-o", "out"}).status, 0);
+  EXPECT_EQ(run_classify(dir, {"m", "docs", "--explain", "3"}).out, expected);
+  ASSERT_EQ(run_classify(dir, {"m", "docs", "--explain", "3", "-o", "out"}).status, 0);
   EXPECT_EQ(dir.read("out"), expected);
 }
 
@@ -211,19 +197,19 @@ TEST(ClassifyExplain, ContributionsAddUpToTheLogOddsOnTheExamplePosts) {
   TempDir dir;
   const std::string text = EXAMPLES_DIR "/text/";
   ASSERT_EQ(
-      vectorize(dir, {"-o", "t", "--pos", text + "train/pos", "--unlabel", text + "train/unsup",
-                      "--test-pos", text + "test/pos", "--test-neg", text + "test/neg"})
+      run_vectorize(dir, {"-o", "t", "--pos", text + "train/pos", "--unlabel", text + "train/unsup",
+                          "--test-pos", text + "test/pos", "--test-neg", text + "test/neg"})
           .status,
       0);
   ASSERT_EQ(run_punb(dir, {"-kov", "-f", "t", "--model", "m"}).status, 0);
   const ModelWords words(dir.path("m"));
   ASSERT_GT(words.names.size(), 100u);
-  EXPECT_EQ(classify(dir, {"m", "--words", "15"}).out, words.strongest(15));
+  EXPECT_EQ(run_classify(dir, {"m", "--words", "15"}).out, words.strongest(15));
   int checked = 0;
   for (const auto& [file, labeled] : {std::pair{"t.test", true}, std::pair{"t.unlabel", false}}) {
     std::vector<std::string> args = {"m", file, "--explain", "100000", "-j", "2"};
     if (labeled) args.push_back("--labeled");
-    const std::vector<std::string> out = lines_of(classify(dir, args).out);
+    const std::vector<std::string> out = lines_of(run_classify(dir, args).out);
     const std::vector<std::string> docs = lines_of(dir.read(file));
     ASSERT_GE(out.size(), docs.size());
     for (std::size_t d = 0; d < docs.size(); ++d) {
@@ -269,8 +255,8 @@ TEST_P(LabelledFile, WarnsOnceWithoutChangingTheReading) {
   const std::string rest = "1 3:2\n-1 1:1\n2:1\n";
   dir.write("f", c.first_line + "\n" + rest);
   dir.write("g", " " + c.first_line + "\n" + rest);
-  const RunResult r = classify(dir, {"m", "f", "f", "--rank"});
-  const RunResult quiet = classify(dir, {"m", "g", "g", "--rank"});
+  const RunResult r = run_classify(dir, {"m", "f", "f", "--rank"});
+  const RunResult quiet = run_classify(dir, {"m", "g", "g", "--rank"});
   EXPECT_EQ(r.status, quiet.status);
   EXPECT_EQ(r.out, quiet.out);
   EXPECT_EQ(quiet.err.find("warning"), std::string::npos) << quiet.err;
@@ -283,7 +269,7 @@ TEST_P(LabelledFile, WarnsOnceWithoutChangingTheReading) {
   }
   EXPECT_EQ(warnings, c.warns ? 2u : 0u) << r.err;
   // With --labeled the file is read as test lines, without a word.
-  const RunResult labeled = classify(dir, {"m", "f", "--labeled"});
+  const RunResult labeled = run_classify(dir, {"m", "f", "--labeled"});
   EXPECT_EQ(labeled.err.find("warning"), std::string::npos) << labeled.err;
 }
 

@@ -19,20 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-RunResult classify(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), CLASSIFY_BINARY, args);
-}
-RunResult vectorize(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), VECTORIZE_BINARY, args);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // A small naive Bayes model and seven documents: d0 and d3 are the same document, so are d5 and
 // d6 (an unseen word and no word score by the priors alone); the others score apart.
 void small_model(const TempDir& dir) {
@@ -47,7 +33,7 @@ void small_model(const TempDir& dir) {
 TEST(Classify, RanksByPosteriorWithTiesInInputOrderAndFilters) {
   TempDir dir;
   small_model(dir);
-  const std::vector<std::string> plain = lines_of(classify(dir, {"m", "docs"}).out);
+  const std::vector<std::string> plain = lines_of(run_classify(dir, {"m", "docs"}).out);
   ASSERT_EQ(plain.size(), 7u);
   // What the ranking must be: by decreasing posterior, a stable sort keeping input order in ties.
   std::vector<int> order = {0, 1, 2, 3, 4, 5, 6};
@@ -60,17 +46,18 @@ TEST(Classify, RanksByPosteriorWithTiesInInputOrderAndFilters) {
   std::vector<std::string> ranked;
   for (int d : order) ranked.push_back(plain[d] + "\td" + std::to_string(d));
   for (const char* j : {"1", "3"}) {
-    EXPECT_EQ(lines_of(classify(dir, {"m", "--rank", "--ids", "docs.ids", "docs", "-j", j}).out),
-              ranked);
     EXPECT_EQ(
-        lines_of(classify(dir, {"m", "--top", "3", "--ids", "docs.ids", "docs", "-j", j}).out),
+        lines_of(run_classify(dir, {"m", "--rank", "--ids", "docs.ids", "docs", "-j", j}).out),
+        ranked);
+    EXPECT_EQ(
+        lines_of(run_classify(dir, {"m", "--top", "3", "--ids", "docs.ids", "docs", "-j", j}).out),
         std::vector<std::string>(ranked.begin(), ranked.begin() + 3));
   }
   // Without sources, only the posteriors; --top past the end keeps all.
   std::vector<std::string> posteriors;
   for (int d : order) posteriors.push_back(plain[d]);
-  EXPECT_EQ(lines_of(classify(dir, {"m", "--rank", "docs"}).out), posteriors);
-  EXPECT_EQ(lines_of(classify(dir, {"m", "--top", "99", "docs"}).out), posteriors);
+  EXPECT_EQ(lines_of(run_classify(dir, {"m", "--rank", "docs"}).out), posteriors);
+  EXPECT_EQ(lines_of(run_classify(dir, {"m", "--top", "99", "docs"}).out), posteriors);
 
   // --min between two posteriors: in input order, and ranked.
   const double cut = (std::stod(posteriors[2]) + std::stod(posteriors[3])) / 2;
@@ -80,16 +67,18 @@ TEST(Classify, RanksByPosteriorWithTiesInInputOrderAndFilters) {
   for (int d = 0; d < 7; ++d)
     if (std::stod(plain[d]) >= cut) above.push_back(plain[d] + "\td" + std::to_string(d));
   EXPECT_EQ(above.size(), 3u);
-  EXPECT_EQ(lines_of(classify(dir, {"m", "--min", min, "--ids", "docs.ids", "docs"}).out), above);
-  EXPECT_EQ(lines_of(classify(dir, {"m", "--min", min, "--rank", "--ids", "docs.ids", "docs"}).out),
-            std::vector<std::string>(ranked.begin(), ranked.begin() + 3));
-  EXPECT_EQ(lines_of(classify(dir, {"m", "--min", min, "--top", "2", "docs"}).out),
+  EXPECT_EQ(lines_of(run_classify(dir, {"m", "--min", min, "--ids", "docs.ids", "docs"}).out),
+            above);
+  EXPECT_EQ(
+      lines_of(run_classify(dir, {"m", "--min", min, "--rank", "--ids", "docs.ids", "docs"}).out),
+      std::vector<std::string>(ranked.begin(), ranked.begin() + 3));
+  EXPECT_EQ(lines_of(run_classify(dir, {"m", "--min", min, "--top", "2", "docs"}).out),
             std::vector<std::string>(posteriors.begin(), posteriors.begin() + 2));
   // Options may come anywhere after the model; "--" ends them. A device is written in place.
   dir.write("-docs", dir.read("docs"));
-  EXPECT_EQ(classify(dir, {"m", "--rank", "--", "-docs"}).out,
-            classify(dir, {"--rank", "m", "docs"}).out);
-  EXPECT_EQ(classify(dir, {"m", "docs", "-o", "/dev/null"}).status, 0);
+  EXPECT_EQ(run_classify(dir, {"m", "--rank", "--", "-docs"}).out,
+            run_classify(dir, {"--rank", "m", "docs"}).out);
+  EXPECT_EQ(run_classify(dir, {"m", "docs", "-o", "/dev/null"}).status, 0);
 }
 
 TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
@@ -105,7 +94,7 @@ TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
                                                : std::vector<std::string>{"--rank"};
     auto with = [&](std::vector<std::string> args) {
       args.insert(args.end(), extra.begin(), extra.end());
-      return classify(dir, args);
+      return run_classify(dir, args);
     };
     const RunResult too_few = with({"m", "--ids", "short.ids", "docs"});
     EXPECT_EQ(too_few.status, 1);
@@ -121,8 +110,8 @@ TEST(Classify, SourcesMustMatchTheDocumentsOneForOne) {
   dir.write("docs1", "1:1\n3:1\n2:1\n");
   dir.write("docs2", "1:1\n1:1 3:1\n9:1\n\n");
   dir.write("b.ids", "d3\nd4\nd5\nd6\n");
-  EXPECT_EQ(classify(dir, {"m", "--ids", "a.ids", "--ids", "b.ids", "docs1", "docs2"}).out,
-            classify(dir, {"m", "--ids", "docs.ids", "docs"}).out);
+  EXPECT_EQ(run_classify(dir, {"m", "--ids", "a.ids", "--ids", "b.ids", "docs1", "docs2"}).out,
+            run_classify(dir, {"m", "--ids", "docs.ids", "docs"}).out);
 }
 
 // Sources ranked with their documents come from pipes as well as files, short ones (held
@@ -144,7 +133,7 @@ TEST(Classify, RanksSourcesFromPipesAndFilesTogether) {
   dir.write("many", docs);
   dir.write("all.ids", all_ids);
   for (std::size_t p = 0; p < parts.size(); ++p) dir.write("part" + std::to_string(p), parts[p]);
-  const RunResult one_file = classify(dir, {"m", "--rank", "--ids", "all.ids", "many"});
+  const RunResult one_file = run_classify(dir, {"m", "--rank", "--ids", "all.ids", "many"});
   ASSERT_EQ(one_file.status, 0) << one_file.err;
   ASSERT_EQ(lines_of(one_file.out).size(), 3000u);
   // Pipes as a shell makes them (/dev/fd/N), one of them empty.
@@ -167,7 +156,7 @@ TEST(Classify, ThreadsTheSystemRefuses) {
   TempDir dir;
   dir.write("p", "roses and tulips\ngarden roses\nroses\n");
   dir.write("u", "traffic news\nroses in the news\nweather\n");
-  ASSERT_EQ(vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
+  ASSERT_EQ(run_vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
   dir.write("s.test", "1 1:1\n-1 2:1\n");
   ASSERT_EQ(run_punb(dir, {"-nb", "-f", "s", "--model", "m"}).status, 0);
   struct Case {
@@ -212,8 +201,8 @@ TEST(Classify, ThreadsTheSystemRefuses) {
     }
   }
   // Counts past the cap are taken, and capped.
-  EXPECT_EQ(classify(dir, {"m", "s.unlabel", "-j", "2147483647"}).out,
-            classify(dir, {"m", "s.unlabel", "-j", "1"}).out);
+  EXPECT_EQ(run_classify(dir, {"m", "s.unlabel", "-j", "2147483647"}).out,
+            run_classify(dir, {"m", "s.unlabel", "-j", "1"}).out);
 }
 
 // Text as punb-vectorize would number it with the model's vocabulary: punb-classify --text gives
@@ -237,14 +226,14 @@ TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
     std::vector<std::string> args = {"-o",        "s",        "--pos",    "train/p1", "train/p2",
                                      "--unlabel", "train/u1", "train/u2", "train/u3"};
     args.insert(args.end(), fold.begin(), fold.end());
-    ASSERT_EQ(vectorize(dir, args).status, 0);
+    ASSERT_EQ(run_vectorize(dir, args).status, 0);
     dir.write("s.test", "1 1:1\n");
     ASSERT_EQ(run_punb(dir, {"-kov", "-f", "s", "-s", "0.5", "--model", "m"}).status, 0);
 
     std::vector<std::string> again = {"-o",        "again", "--vocab",  "s.vocab",
                                       "--unlabel", "new",   "lines.txt"};
     again.insert(again.end(), fold.begin(), fold.end());
-    ASSERT_EQ(vectorize(dir, again).status, 0);
+    ASSERT_EQ(run_vectorize(dir, again).status, 0);
     for (const std::vector<std::string>& order :
          {std::vector<std::string>{}, std::vector<std::string>{"--rank"},
           std::vector<std::string>{"--explain", "3"},
@@ -253,18 +242,20 @@ TEST(Classify, ReadsTextAsTheVectorizerWithTheModelsVocabulary) {
       std::vector<std::string> ids = {"m", "--ids", "again.unlabel.ids", "again.unlabel"};
       text.insert(text.end(), order.begin(), order.end());
       ids.insert(ids.end(), order.begin(), order.end());
-      const RunResult from_text = classify(dir, text);
+      const RunResult from_text = run_classify(dir, text);
       ASSERT_EQ(from_text.status, 0) << from_text.err;
-      EXPECT_EQ(from_text.out, classify(dir, ids).out);
+      EXPECT_EQ(from_text.out, run_classify(dir, ids).out);
       EXPECT_EQ(lines_of(from_text.out).size(), !order.empty() && order[0] == "--top" ? 4u : 7u);
     }
   }
   // The way of reading is the model's, whatever the vectorizer did after; a vocabulary without
   // its options file is taken as folded, the vectorizer's default.
-  EXPECT_NE(classify(dir, {"m", "--info"}).out.find("not folded, min-length 3"), std::string::npos);
+  EXPECT_NE(run_classify(dir, {"m", "--info"}).out.find("not folded, min-length 3"),
+            std::string::npos);
   fs::remove(dir.path("s.vocab.options"));
   ASSERT_EQ(run_punb(dir, {"-kov", "-f", "s", "-s", "0.5", "--model", "m"}).status, 0);
-  EXPECT_NE(classify(dir, {"m", "--info"}).out.find(", folded, min-length 1"), std::string::npos);
+  EXPECT_NE(run_classify(dir, {"m", "--info"}).out.find(", folded, min-length 1"),
+            std::string::npos);
 }
 
 // A model file written by a punb run, edited by `change`, and given a correct checksum again
@@ -429,7 +420,7 @@ TEST_P(BadRun, FailsWithItsMessageAndNoOutputFile) {
     else
       dir.write("m", edited);
   }
-  const RunResult r = classify(dir, c.args);
+  const RunResult r = run_classify(dir, c.args);
   EXPECT_EQ(r.status, c.status) << r.err;
   EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
@@ -500,7 +491,7 @@ TEST(Classify, RefusesCountsTheModelFileDoesNotHold) {
 TEST(Classify, InfoDescribesTheModel) {
   TempDir dir;
   small_model(dir);
-  const RunResult info = classify(dir, {"m", "--info"});
+  const RunResult info = run_classify(dir, {"m", "--info"});
   EXPECT_EQ(info.status, 0);
   for (const char* part :
        {"\nmode                naive Bayes (-nb)\n", "-l 0.1 ", "2 positive, 3 unlabeled",

@@ -138,21 +138,6 @@ TEST(ClassifyMpi, FaultsAsOneProcessMeetsThem) {
       1, 2);
 }
 
-// The processes running `program` in the folder `cwd`.
-std::vector<pid_t> processes_of(const std::string& program, const std::string& cwd) {
-  std::vector<pid_t> found;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code e1, e2;
-    const auto exe = fs::read_symlink(entry.path() / "exe", e1);
-    const auto dir = fs::read_symlink(entry.path() / "cwd", e2);
-    if (!e1 && !e2 && exe == fs::canonical(program) && dir == fs::canonical(cwd))
-      found.push_back(static_cast<pid_t>(std::stoi(name)));
-  }
-  return found;
-}
-
 bool temporary_beside(const TempDir& dir, const std::string& name) {
   for (const auto& entry : fs::directory_iterator(dir.root()))
     if (entry.path().filename().string().starts_with(name + ".tmp-")) return true;
@@ -171,42 +156,11 @@ TEST(ClassifyMpiFaults, KilledProcessLeavesNoHalfWrittenFile) {
   for (int k = 0; k < 4; ++k) many += unlabeled;
   dir.write("many", many);
   dir.write("out", "earlier output\n");
-  std::vector<std::string> command = test::launcher(2);
-  command.insert(command.end(), {CLASSIFY_MPI_BINARY, "m", "many", "many", "many", "--explain",
-                                 "40", "--rank", "-j", "1", "-o", "out"});
-  const pid_t launcher = fork();
-  if (launcher == 0) {
-    if (chdir(dir.root().c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    for (std::string& a : command) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  // Wait until the run writes under its temporary name, then kill a process.
-  for (int i = 0; i < 10000 && !temporary_beside(dir, "out"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const std::vector<pid_t> ranks = processes_of(CLASSIFY_MPI_BINARY, dir.root());
-  ASSERT_EQ(ranks.size(), 2u);
-  kill(ranks.back(), SIGKILL);
-  const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(launcher, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (done == 0) {
-    kill(launcher, SIGKILL);
-    waitpid(launcher, &status, 0);
-    FAIL() << "the launcher was still running 20 seconds after a process was killed";
-  }
-  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_TRUE(processes_of(CLASSIFY_MPI_BINARY, dir.root()).empty());
+  // Killed while the run writes under a temporary name.
+  test::kill_one_of_two(
+      dir, CLASSIFY_MPI_BINARY,
+      {"m", "many", "many", "many", "--explain", "40", "--rank", "-j", "1", "-o", "out"},
+      [&] { return temporary_beside(dir, "out"); });
   EXPECT_EQ(dir.read("out"), "earlier output\n");
 }
 

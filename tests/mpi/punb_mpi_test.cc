@@ -172,23 +172,6 @@ TEST(PunbMpiFaults, UsageErrorAndMissingFiles) {
   }
 }
 
-// The processes running `program` in the folder `cwd`.
-std::vector<pid_t> processes_of(const std::string& program, const std::string& cwd) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code e1, e2;
-    const auto exe = std::filesystem::read_symlink(entry.path() / "exe", e1);
-    const auto dir = std::filesystem::read_symlink(entry.path() / "cwd", e2);
-    if (!e1 && !e2 && exe == std::filesystem::canonical(program) &&
-        dir == std::filesystem::canonical(cwd)) {
-      found.push_back(static_cast<pid_t>(std::stoi(name)));
-    }
-  }
-  return found;
-}
-
 // A process killed in the middle of a run: the launcher ends with a failure within seconds,
 // nothing is left running, and the model file named by the user keeps its earlier content.
 TEST(PunbMpiFaults, KilledProcessEndsTheJobAndLeavesNoHalfWrittenModel) {
@@ -197,44 +180,14 @@ TEST(PunbMpiFaults, KilledProcessEndsTheJobAndLeavesNoHalfWrittenModel) {
                         "--pos 4000 --unlabel 30000 --test 2000 --vocab 20000 "
                         "--words 60 --seed 4");
   dir.write("m.model", "earlier model\n");
-  std::vector<std::string> command = test::launcher(2);
-  command.insert(command.end(),
-                 {PUNB_MPI_BINARY, "-kov", "-f", "killed", "-i", "400", "--model", "m.model"});
-  const pid_t launcher = fork();
-  if (launcher == 0) {
-    if (chdir(dir.root().c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    for (std::string& a : command) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  // Wait until the run is under way, then kill one of its processes.
-  for (int i = 0; i < 200 && processes_of(PUNB_MPI_BINARY, dir.root()).size() < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::vector<pid_t> ranks = processes_of(PUNB_MPI_BINARY, dir.root());
-  ASSERT_EQ(ranks.size(), 2u);
-  kill(ranks.back(), SIGKILL);
-  const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(launcher, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (done == 0) {
-    kill(launcher, SIGKILL);
-    waitpid(launcher, &status, 0);
-    FAIL() << "the launcher was still running 20 seconds after a process was killed";
-  }
-  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_TRUE(processes_of(PUNB_MPI_BINARY, dir.root()).empty());
+  // Killed when both processes are well under way.
+  test::kill_one_of_two(dir, PUNB_MPI_BINARY,
+                        {"-kov", "-f", "killed", "-i", "400", "--model", "m.model"}, [&] {
+                          if (test::processes_of(PUNB_MPI_BINARY, dir.root()).size() < 2)
+                            return false;
+                          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                          return true;
+                        });
   EXPECT_TRUE(dir.read("m.model") == "earlier model\n") << "the model file was replaced";
 }
 

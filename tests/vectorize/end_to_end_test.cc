@@ -11,10 +11,6 @@
 namespace punb::test {
 namespace {
 
-RunResult vectorize(const TempDir& dir, const std::vector<std::string>& args) {
-  return run_in_directory(dir.root(), VECTORIZE_BINARY, args);
-}
-
 const std::vector<std::string> kExample = {
     "--pos",      EXAMPLE_TEXT_DIR "/train/pos", "--unlabel",  EXAMPLE_TEXT_DIR "/train/unsup",
     "--test-pos", EXAMPLE_TEXT_DIR "/test/pos",  "--test-neg", EXAMPLE_TEXT_DIR "/test/neg"};
@@ -22,13 +18,6 @@ const std::vector<std::string> kExample = {
 std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // The vocabulary's words by index.
@@ -43,7 +32,7 @@ const char* const kStemFiles[] = {"pos",     "unlabel",     "test",    "vocab",
 
 TEST(Vectorize, TheExampleCorpusGoesToAPositiveUnlabeledResult) {
   const TempDir dir;
-  const RunResult v = vectorize(dir, with({"-o", "ex"}, kExample));
+  const RunResult v = run_vectorize(dir, with({"-o", "ex"}, kExample));
   ASSERT_EQ(v.status, 0) << v.err;
   EXPECT_NE(
       v.err.find("documents: positive 120 unlabeled 360 test 200 (100 positive, 100 negative)"),
@@ -73,7 +62,7 @@ TEST(Vectorize, LinesHoldSortedPairsOfTheVocabularyIndices) {
   dir.write("unl", "a d\n");
   dir.write("tpos", "d d zzz\nzzz\n");
   const RunResult r =
-      vectorize(dir, {"-o", "s", "--pos", "pos", "--unlabel", "unl", "--test-pos", "tpos"});
+      run_vectorize(dir, {"-o", "s", "--pos", "pos", "--unlabel", "unl", "--test-pos", "tpos"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Document frequencies: c 2, a 2, b 1, d 1: ties in byte order.
   EXPECT_EQ(dir.read("s.vocab"), "1\t2\t2\ta\n2\t2\t4\tc\n3\t1\t2\tb\n4\t1\t1\td\n");
@@ -92,9 +81,9 @@ TEST(Vectorize, TestDocumentsNeverShapeTheVocabulary) {
   dir.write("unl", "beta gamma\n");
   dir.write("test", "alpha alpha alpha leak leak\n");
   const std::vector<std::string> args = {"--pos", "pos", "--unlabel", "unl", "--test-neg", "test"};
-  ASSERT_EQ(vectorize(dir, with({"-o", "a"}, args)).status, 0);
+  ASSERT_EQ(run_vectorize(dir, with({"-o", "a"}, args)).status, 0);
   dir.write("test", "other words entirely\n");
-  ASSERT_EQ(vectorize(dir, with({"-o", "b"}, args)).status, 0);
+  ASSERT_EQ(run_vectorize(dir, with({"-o", "b"}, args)).status, 0);
   EXPECT_EQ(dir.read("a.vocab"), dir.read("b.vocab"));
   EXPECT_EQ(dir.read("a.vocab"), "1\t2\t2\tbeta\n2\t1\t1\talpha\n3\t1\t1\tgamma\n");
   EXPECT_EQ(dir.read("a.test"), "-1 2:3\n");
@@ -102,21 +91,23 @@ TEST(Vectorize, TestDocumentsNeverShapeTheVocabulary) {
 
 TEST(Vectorize, SameFilesAtEveryThreadCountAndThroughASavedVocabulary) {
   const TempDir dir;
-  ASSERT_EQ(vectorize(dir, with({"-o", "one", "-j", "1"}, kExample)).status, 0);
+  ASSERT_EQ(run_vectorize(dir, with({"-o", "one", "-j", "1"}, kExample)).status, 0);
   for (const char* threads : {"2", "3", "0"}) {
     const std::string stem = std::string("j") + threads;
-    ASSERT_EQ(vectorize(dir, with({"-o", stem, "-j", threads}, kExample)).status, 0);
+    ASSERT_EQ(run_vectorize(dir, with({"-o", stem, "-j", threads}, kExample)).status, 0);
     for (const char* ext : kStemFiles)
       EXPECT_EQ(dir.read(stem + "." + ext), dir.read(std::string("one.") + ext)) << stem << ext;
   }
-  const RunResult again = vectorize(dir, with({"-o", "again", "--vocab", "one.vocab"}, kExample));
+  const RunResult again =
+      run_vectorize(dir, with({"-o", "again", "--vocab", "one.vocab"}, kExample));
   ASSERT_EQ(again.status, 0) << again.err;
   for (const char* ext : kStemFiles)
     EXPECT_EQ(dir.read(std::string("again.") + ext), dir.read(std::string("one.") + ext)) << ext;
 
   // New documents scored against the old vocabulary: unknown words are left out.
   dir.write("new", "Hedgehog and telescope, quux-blorp!\n");
-  ASSERT_EQ(vectorize(dir, {"-o", "new", "--vocab", "one.vocab", "--test-pos", "new"}).status, 0);
+  ASSERT_EQ(run_vectorize(dir, {"-o", "new", "--vocab", "one.vocab", "--test-pos", "new"}).status,
+            0);
   const auto words = vocabulary_words(dir.read("one.vocab"));
   std::set<std::string> seen;
   std::istringstream line(dir.read("new.test"));
@@ -135,7 +126,7 @@ TEST(Vectorize, WordOptionsShapeTheVocabulary) {
   dir.write("stop", "# mine\n  DOG \n");
   auto words = [&](const std::vector<std::string>& extra) {
     const RunResult r =
-        vectorize(dir, with({"-o", "w", "--pos", "pos", "--unlabel", "unl"}, extra));
+        run_vectorize(dir, with({"-o", "w", "--pos", "pos", "--unlabel", "unl"}, extra));
     EXPECT_EQ(r.status, 0) << r.err;
     auto w = vocabulary_words(dir.read("w.vocab"));
     return std::set<std::string>(w.begin(), w.end());
@@ -159,9 +150,10 @@ TEST(Vectorize, NoMoreIndicesThanPunbReads) {
   dir.write("pos", many + "\n");
   dir.write("unl", "w7 w7\n");
   dir.write("test", "w7 w499999 w0\n");
-  ASSERT_EQ(vectorize(dir, {"-o", "cap", "--pos", "pos", "--unlabel", "unl", "--test-neg", "test"})
-                .status,
-            0);
+  ASSERT_EQ(
+      run_vectorize(dir, {"-o", "cap", "--pos", "pos", "--unlabel", "unl", "--test-neg", "test"})
+          .status,
+      0);
   const auto vocab = lines_of(dir.read("cap.vocab"));
   ASSERT_EQ(vocab.size(), 499999u);
   EXPECT_EQ(vocab.front(), "1\t2\t3\tw7");
@@ -184,7 +176,7 @@ TEST(Vectorize, SkipsFilesThatAreNotTextAndReportsBadBytes) {
   std::string lines = "ant\xc3\n";  // one bad byte, in a file of several batches
   for (int i = 0; i < 400; ++i) lines += "ant\n";
   dir.write("u", lines);
-  const RunResult r = vectorize(dir, {"-o", "s", "--pos", "p/", "--unlabel", "u", "-j", "1"});
+  const RunResult r = run_vectorize(dir, {"-o", "s", "--pos", "p/", "--unlabel", "u", "-j", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dir.read("s.pos.ids"), "p/b\np/sub/a\n");
   EXPECT_NE(r.err.find("p/binary: NUL bytes"), std::string::npos) << r.err;
@@ -208,7 +200,7 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
   dir.write("u", "b c\n");
   dir.write("empty", "");
   dir.write("bad.vocab", "1\t1\t1\ta\nnonsense\n");
-  ASSERT_EQ(vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
+  ASSERT_EQ(run_vectorize(dir, {"-o", "s", "--pos", "p", "--unlabel", "u"}).status, 0);
   const std::string before = dir.read("s.pos");
   const Failure cases[] = {
       {{"--pos", "p", "--unlabel", "missing"}, 1, "punb-vectorize: missing: No such file"},
@@ -223,26 +215,26 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
       {{"--pos", "p", "--unlabel", "u", "-j", "-2"}, 2, "punb-vectorize: -j takes"},
   };
   for (const Failure& c : cases) {
-    const RunResult r = vectorize(dir, with({"-o", "s"}, c.args));
+    const RunResult r = run_vectorize(dir, with({"-o", "s"}, c.args));
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
     EXPECT_EQ(dir.read("s.pos"), before);
     EXPECT_FALSE(dir.exists("s.test"));
   }
-  const RunResult nowhere = vectorize(dir, {"-o", "nowhere/s", "--pos", "p", "--unlabel", "u"});
+  const RunResult nowhere = run_vectorize(dir, {"-o", "nowhere/s", "--pos", "p", "--unlabel", "u"});
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(nowhere.err, "punb-vectorize: nowhere/s.pos: No such file or directory\n");
   // A name taken by a directory fails the renaming at the end: no temporary file stays behind.
   const TempDir blocked;
   blocked.write("p", "a b\n");
   mkdir(blocked.path("s.pos").c_str(), 0755);
-  const RunResult r = vectorize(blocked, {"-o", "s", "--pos", "p", "--unlabel", "p"});
+  const RunResult r = run_vectorize(blocked, {"-o", "s", "--pos", "p", "--unlabel", "p"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("punb-vectorize: s.pos: ", 0), 0u) << r.err;
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(blocked.root()),
                           std::filesystem::directory_iterator()),
             2);  // p and the directory s.pos
-  const RunResult help = vectorize(dir, {"--help"});
+  const RunResult help = run_vectorize(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: punb-vectorize -o STEM", 0), 0u);
   std::set<std::string> left;
