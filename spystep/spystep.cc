@@ -160,12 +160,19 @@ std::vector<double> build_first_model(TrainingSets& sets, bool working_files,
   return base_pos;
 }
 
+// With several processes: which of this process's spies and unlabeled documents hold their pairs
+// out of index order, found once for every round.
+struct MixedOrder {
+  std::vector<std::uint8_t> spies;
+  std::vector<std::uint8_t> unlabeled;
+};
+
 // The posterior-weighted counts of the spies and then of the unlabeled documents of every
 // process, and each group's posteriors of this process's documents.
 void score_and_gather_spies_and_unlabeled(SpyStepResult& s, const PositiveSplit& positives,
                                           const DocStore::Selection& every_unlabeled,
-                                          const ScoreTable& table, WeightedCounts& counts,
-                                          WorkerPool& pool, Peers& peers,
+                                          const MixedOrder& mixed, const ScoreTable& table,
+                                          WeightedCounts& counts, WorkerPool& pool, Peers& peers,
                                           std::vector<Posteriors>& spy_posts,
                                           std::vector<Posteriors>& unlabeled_posts) {
   if (peers.size() == 1) {
@@ -178,11 +185,9 @@ void score_and_gather_spies_and_unlabeled(SpyStepResult& s, const PositiveSplit&
   // the processes before it.
   score_selection(s.positive_docs, positives.spies, table, pool, spy_posts);
   score_selection(s.unlabeled_docs, every_unlabeled, table, pool, unlabeled_posts);
-  const auto spies_mixed = WeightedCounts::mixed_order(s.positive_docs, positives.spies);
-  const auto unlabeled_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, every_unlabeled);
   const WeightedCounts::Group groups[] = {
-      {&s.positive_docs, &positives.spies, &spy_posts, &spies_mixed},
-      {&s.unlabeled_docs, &every_unlabeled, &unlabeled_posts, &unlabeled_mixed}};
+      {&s.positive_docs, &positives.spies, &spy_posts, &mixed.spies},
+      {&s.unlabeled_docs, &every_unlabeled, &unlabeled_posts, &mixed.unlabeled}};
   counts.gather_in_process_order(peers, groups, s.pass_bounds);
 }
 
@@ -191,15 +196,15 @@ void score_and_gather_spies_and_unlabeled(SpyStepResult& s, const PositiveSplit&
 // re-estimated for the next round.
 void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepSettings& settings,
                     int round, const PositiveSplit& positives, const std::vector<double>& base_pos,
-                    const DocStore::Selection& every_unlabeled, SpyStepResult& s, Model& model,
-                    WorkerPool& pool, Peers& peers) {
+                    const DocStore::Selection& every_unlabeled, const MixedOrder& mixed,
+                    SpyStepResult& s, Model& model, WorkerPool& pool, Peers& peers) {
   const ScoreTable table(model, s.mask, s.vocab, &pool);
   WeightedCounts counts(s.vocab);
 
   std::vector<Posteriors> spy_posts;
   std::vector<Posteriors> posts;
-  score_and_gather_spies_and_unlabeled(s, positives, every_unlabeled, table, counts, pool, peers,
-                                       spy_posts, posts);
+  score_and_gather_spies_and_unlabeled(s, positives, every_unlabeled, mixed, table, counts, pool,
+                                       peers, spy_posts, posts);
   std::vector<double> spy_neg;
   std::vector<double> my_spy_pos;
   for (const Posteriors& post : spy_posts) {
@@ -218,12 +223,11 @@ void spy_step_round(const TrainingSets& sets, bool working_files, const SpyStepS
     const bool is_reliable = posts[j].pos <= threshold;
     reliable.push_back(is_reliable ? 1 : 0);
     (is_reliable ? split.reliable : split.remaining).push_back(every_unlabeled[j]);
+    if (!mixed.unlabeled.empty()) {
+      (is_reliable ? split.reliable_mixed : split.remaining_mixed).push_back(mixed.unlabeled[j]);
+    }
   }
   split.all_reliable = peers.sum(static_cast<std::int64_t>(split.reliable.size()));
-  if (peers.size() > 1) {
-    split.remaining_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.remaining);
-    split.reliable_mixed = WeightedCounts::mixed_order(s.unlabeled_docs, split.reliable);
-  }
   if (working_files)
     split_unlabeled_set(sets.unlabeled.name(), round, reliable, s.unlabeled_line_bytes, pool,
                         peers);
@@ -262,9 +266,14 @@ SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStep
       sets, working_files, positives, settings.smoothing_weight, s, model, pool, peers);
   s.every_positive = s.positive_docs.all();
   const DocStore::Selection every_unlabeled = s.unlabeled_docs.all();
+  MixedOrder mixed;
+  if (peers.size() > 1) {
+    mixed.spies = WeightedCounts::mixed_order(s.positive_docs, positives.spies);
+    mixed.unlabeled = WeightedCounts::mixed_order(s.unlabeled_docs, every_unlabeled);
+  }
   for (int round = 0; round < settings.rounds; ++round) {
-    spy_step_round(sets, working_files, settings, round, positives, base_pos, every_unlabeled, s,
-                   model, pool, peers);
+    spy_step_round(sets, working_files, settings, round, positives, base_pos, every_unlabeled,
+                   mixed, s, model, pool, peers);
   }
   return s;
 }
