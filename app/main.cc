@@ -6,7 +6,6 @@
 #include "app/options.h"
 #include "app/run.h"
 #include "docfile/fatal.h"
-#include "docfile/large_pages.h"
 #include "docfile/outfile.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +14,6 @@ int main(int argc, char** argv) {
     punb::print(text);
     return punb::checked_exit(0, "punb");
   }
-  punb::keep_heap_lean();
   punb::SoloPeers alone;
   try {
     punb::run_mode(punb::scan_options(args), alone);
