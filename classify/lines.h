@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,8 +16,10 @@
 #include "docfile/docstore.h"
 #include "docfile/fatal.h"
 #include "docfile/parse.h"
+#include "nb/metrics.h"
 #include "nb/modelfile.h"
 #include "nb/score.h"
+#include "nb/testread.h"
 #include "words/filter.h"
 #include "words/vocabulary.h"
 
@@ -96,9 +99,32 @@ class Ranking {
   std::vector<Ranked> kept_;
 };
 
-// Whether a file's first line begins as a test line does, with the label 1 or -1 and a space.
-inline bool begins_with_label(std::string_view head) {
-  return head.starts_with("1 ") || head.starts_with("-1 ");
+// Warns when a file read without --labeled begins as a test line does, with the label 1 or -1
+// and a space: the label would be read as part of the first pair.
+inline void warn_of_a_label(std::ostream& log, const std::string& path, std::string_view head) {
+  if (!head.starts_with("1 ") && !head.starts_with("-1 ")) return;
+  log << "punb-classify: " << path
+      << ":1: warning: the line begins with a label (1 or -1), as a test set's lines do; "
+         "without --labeled the labels are read as part of the documents (--labeled reads "
+         "test lines)\n";
+}
+
+// Hands a block of scored documents to `sink` (its lines whole where the sink takes them so),
+// counting the labelled ones' figures under --labeled.
+template <class Sink>
+void take_scored(const ScoredTests& s, bool labeled, EvaluationCounters& counters, Sink& sink) {
+  if (labeled) {
+    for (std::size_t j = 0; j < s.post.size(); ++j) {
+      counters.count_label(s.labels[j]);
+      counters.count_decision(s.labels[j], s.post[j].positive());
+    }
+  }
+  if (sink.plain()) {
+    sink.take_block(s.lines, s.post.size());
+    return;
+  }
+  std::size_t j = 0;
+  s.docs.for_each([&](const DocStore::Document& doc) { sink.take(s.post[j++].pos, doc); });
 }
 
 // The model's words as punb-vectorize's vocabulary, and its way of reading them.

@@ -128,29 +128,9 @@ void score_line_files(const Options& o, const Classifier& classifier, WorkerPool
   SoloPeers alone;
   for (const std::string& path : o.files) {
     PieceReader in(path, kCannotRead);
-    if (!o.labeled && begins_with_label(in.head())) {
-      log << "punb-classify: " << path
-          << ":1: warning: the line begins with a label (1 or -1), as a test set's lines do; "
-             "without --labeled the labels are read as part of the documents (--labeled reads "
-             "test lines)\n";
-    }
+    if (!o.labeled) warn_of_a_label(log, path, in.head());
     read_and_score(in, o.labeled, classifier.mask(), classifier.table(), pool, alone, nullptr,
-                   [&](const ScoredTests& s) {
-                     if (o.labeled) {
-                       for (std::size_t j = 0; j < s.post.size(); ++j) {
-                         counters.count_label(s.labels[j]);
-                         counters.count_decision(s.labels[j], s.post[j].positive());
-                       }
-                     }
-                     if (results.plain()) {
-                       results.take_block(s.lines, s.post.size());
-                       return;
-                     }
-                     std::size_t j = 0;
-                     s.docs.for_each([&](const DocStore::Document& doc) {
-                       results.take(s.post[j++].pos, doc);
-                     });
-                   })
+                   [&](const ScoredTests& s) { take_scored(s, o.labeled, counters, results); })
         .raise();
   }
 }

@@ -230,31 +230,11 @@ void score_line_file_shares(const Options& o, std::ostream& log, Peers& peers,
   const Classifier& classifier = scoring.classifier;
   for (const std::string& path : o.files) {
     PieceReader in(path, kCannotRead, {peers.rank(), peers.size()});
-    if (!o.labeled && peers.leads() && begins_with_label(head_of(in, path))) {
-      log << "punb-classify: " << path
-          << ":1: warning: the line begins with a label (1 or -1), as a test set's lines do; "
-             "without --labeled the labels are read as part of the documents (--labeled reads "
-             "test lines)\n";
-    }
+    if (!o.labeled && peers.leads()) warn_of_a_label(log, path, head_of(in, path));
     spread.begin_part();
-    const SharedReading read =
-        read_and_score(in, o.labeled, classifier.mask(), classifier.table(), scoring.pool, peers,
-                       nullptr, [&](const ScoredTests& s) {
-                         if (o.labeled) {
-                           for (std::size_t j = 0; j < s.post.size(); ++j) {
-                             counters.count_label(s.labels[j]);
-                             counters.count_decision(s.labels[j], s.post[j].positive());
-                           }
-                         }
-                         if (spread.plain()) {
-                           spread.take_block(s.lines, s.post.size());
-                           return;
-                         }
-                         std::size_t j = 0;
-                         s.docs.for_each([&](const DocStore::Document& doc) {
-                           spread.take(s.post[j++].pos, doc);
-                         });
-                       });
+    const SharedReading read = read_and_score(
+        in, o.labeled, classifier.mask(), classifier.table(), scoring.pool, peers, nullptr,
+        [&](const ScoredTests& s) { take_scored(s, o.labeled, counters, spread); });
     spread.end_part(read.before, read.lines, read.total);
     read.raise();
   }
