@@ -1,12 +1,12 @@
 // punb-classify's run on several processes, with the processes as threads of this one: the
-// pieces it is made of (the lines held back as one process holds them, the exchanges, the output
-// in process order, the ranking across processes, the shared sources, the shares of text) and
-// whole runs, each against what one process does.
+// pieces whose edges whole runs of this size do not reach (the lines held back as one process
+// holds them, exchanges in rounds, the output in process order, the shared sources) and whole
+// runs (the ranking across processes, the shares of text among them), each against what one
+// process does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,12 +17,9 @@
 #include "classify/run.h"
 #include "classify/shared_output.h"
 #include "classify/sources.h"
-#include "classify/spread_rank.h"
-#include "classify/text_share.h"
 #include "docfile/fatal.h"
 #include "peers/local_peers.h"
 #include "test_support.h"
-#include "vectorize/batches.h"
 
 namespace punb::classify {
 namespace {
@@ -180,53 +177,6 @@ TEST(InOrderOutput, WritesEveryProcessesLinesInProcessOrder) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.root()), fs::directory_iterator()), 0);
 }
 
-// Lines ranked across processes as one process ranks them all: by decreasing posterior, ties in
-// input order, the first K when asked, wherever the documents are.
-TEST(RankLines, RankAsOneProcessRanksAllTheLines) {
-  std::mt19937 random(11);
-  for (int processes : {1, 2, 3, 4}) {
-    for (std::size_t documents : {0, 1, 5, 300}) {
-      // Few posteriors, so that ties are many; each document with one process, any.
-      std::vector<std::pair<double, std::uint64_t>> all;
-      std::vector<int> owner;
-      for (std::uint64_t d = 0; d < documents; ++d) {
-        all.push_back({0.125 * static_cast<double>(random() % 6), d});
-        owner.push_back(static_cast<int>(random() % static_cast<unsigned>(processes)));
-      }
-      auto line = [](double p, std::uint64_t d) {
-        return std::to_string(p) + " " + std::to_string(d) + "\n";
-      };
-      std::vector<std::pair<double, std::uint64_t>> ranked = all;
-      std::stable_sort(ranked.begin(), ranked.end(),
-                       [](const auto& a, const auto& b) { return a.first > b.first; });
-      for (std::optional<std::uint64_t> top :
-           {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(1),
-            std::optional<std::uint64_t>(4), std::optional<std::uint64_t>(documents + 2)}) {
-        SCOPED_TRACE(std::to_string(processes) + " processes, " + std::to_string(documents) +
-                     " documents, top " + (top ? std::to_string(*top) : "all"));
-        std::string expected;
-        for (std::size_t i = 0; i < ranked.size() && (!top || i < *top); ++i)
-          expected += line(ranked[i].first, ranked[i].second);
-        std::vector<std::string> parts(static_cast<std::size_t>(processes));
-        on_group(processes, [&](Peers& peers) {
-          std::string text;
-          std::vector<LineKey> keys;
-          for (std::size_t d = 0; d < all.size(); ++d) {
-            if (owner[d] != peers.rank()) continue;
-            const std::string l = line(all[d].first, all[d].second);
-            keys.push_back({all[d].first, all[d].second, text.size(), l.size()});
-            text += l;
-          }
-          parts[static_cast<std::size_t>(peers.rank())] = rank_lines(peers, text, keys, top, 64);
-        });
-        std::string got;
-        for (const std::string& part : parts) got += part;
-        EXPECT_EQ(got, expected);
-      }
-    }
-  }
-}
-
 // The sources of any documents, asked for in any order of calls, from files cut anywhere among
 // the processes; the first file that cannot be read ends what can be used.
 TEST(SharedSources, HandEachDocumentItsLine) {
@@ -270,67 +220,6 @@ TEST(SharedSources, HandEachDocumentItsLine) {
         EXPECT_EQ(sources.fetch({2}), std::vector<std::string>{"s2"});
       });
     }
-  }
-}
-
-// The documents of text, read part by part, are those read whole, each once and in order, the
-// lines numbered from where each part starts.
-TEST(ShareOfInputs, EveryDocumentOnceInOrder) {
-  TempDir dir;
-  std::mt19937 random(3);
-  std::vector<vectorize::InputFile> inputs;
-  auto add = [&](const std::string& name, const std::string& text, bool whole) {
-    dir.write(name, text);
-    inputs.push_back({dir.path(name), vectorize::SetKind::unlabeled, 0, whole});
-  };
-  add("one-line", "a few words\n", false);
-  add("empty-lines", "", false);
-  add("page", "a whole page\nof two lines", true);
-  add("empty-page", "", true);
-  add("lines", test::text_lines(random, 300, 0.5), false);
-  add("binary-lines", std::string("a\0b\n", 4) + test::text_lines(random, 300, 0.5), false);
-  add("another-page", "words", true);
-  add("last-lines", test::text_lines(random, 40, 0.5) + "no end", false);
-  add("trailing-empty-page", "", true);
-
-  struct Document {
-    std::uint32_t input;
-    std::uint64_t number;
-    std::string text;
-    bool operator==(const Document&) const = default;
-  };
-  auto read = [&](const vectorize::InputShare* share, std::vector<std::uint32_t>& skipped) {
-    vectorize::BatchReader reader(inputs, 0, inputs.size(), share);
-    std::vector<Document> documents;
-    vectorize::Batch batch;
-    while (reader.next(batch, 1000, 7)) {
-      for (const vectorize::DocumentRef& d : batch.documents)
-        documents.push_back({d.input, d.line, std::string(batch.text_of(d))});
-    }
-    skipped.insert(skipped.end(), reader.skipped().begin(), reader.skipped().end());
-    return documents;
-  };
-  std::vector<std::uint32_t> skipped_alone;
-  const std::vector<Document> alone = read(nullptr, skipped_alone);
-  ASSERT_EQ(skipped_alone, std::vector<std::uint32_t>{5});
-  for (int parts : {1, 2, 3, 4, 7, 40}) {
-    SCOPED_TRACE(std::to_string(parts) + " parts");
-    std::vector<Document> together;
-    std::vector<std::uint32_t> skipped;
-    for (int rank = 0; rank < parts; ++rank) {
-      const vectorize::InputShare share = share_of_inputs(inputs, rank, parts);
-      // A part that starts inside a file numbers its lines from there.
-      std::uint64_t base = 0;
-      for (const Document& d : together) base += share.begin > 0 && d.input == share.first;
-      for (Document& d : read(&share, skipped)) {
-        if (d.input == share.first) d.number += base;
-        together.push_back(d);
-      }
-    }
-    EXPECT_TRUE(together == alone);
-    std::sort(skipped.begin(), skipped.end());
-    skipped.erase(std::unique(skipped.begin(), skipped.end()), skipped.end());
-    EXPECT_EQ(skipped, skipped_alone);
   }
 }
 
