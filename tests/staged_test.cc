@@ -31,18 +31,23 @@ std::string failure_of(F&& f) {
 }
 
 TEST(StagedFiles, NeverRemovesANameItDidNotCreate) {
-  TempDir dir;
-  dir.write("m", "earlier\n");
-  // Every temporary name this process could take is another's already.
-  std::vector<std::string> taken;
-  for (int attempt = 0; attempt <= 100; ++attempt) {
-    taken.push_back("m.tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
-    dir.write(taken.back(), "another's\n");
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed stand-in" : "named stand-in");
+    allow_unnamed_files(unnamed);
+    TempDir dir;
+    dir.write("m", "earlier\n");
+    // Every temporary name this process could take is another's already.
+    std::vector<std::string> taken;
+    for (int attempt = 0; attempt <= 100; ++attempt) {
+      taken.push_back("punb.tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
+      dir.write(taken.back(), "another's\n");
+    }
+    EXPECT_EQ(failure_of([&] { replace_file(dir.path("m"), "new\n", "can not write"); }),
+              dir.path("m") + ": File exists");
+    EXPECT_EQ(dir.read("m"), "earlier\n");
+    for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
   }
-  EXPECT_EQ(failure_of([&] { replace_file(dir.path("m"), "new\n", "can not write"); }),
-            dir.path("m") + ": File exists");
-  EXPECT_EQ(dir.read("m"), "earlier\n");
-  for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
+  allow_unnamed_files(true);
 }
 
 // A run that ends before its files are committed leaves the earlier files and none of its own.
