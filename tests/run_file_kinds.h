@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,8 @@ struct RunFileKind {
   const char* kind;  // "null", "pipe" or "stdout"
   const char* mode;  // -kov or -nb
 };
+
+inline void PrintTo(const RunFileKind& k, std::ostream* os) { *os << k.name; }
 
 inline const RunFileKind kRunFileKinds[] = {
     {"log_to_null", "c.log", "null", "-kov"},
