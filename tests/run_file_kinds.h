@@ -33,7 +33,7 @@ inline const RunFileKind kRunFileKinds[] = {
     {"log_to_null", "c.log", "null", "-kov"},
     {"log_to_pipe", "c.log", "pipe", "-kov"},
     {"result_to_pipe", "c.output", "pipe", "-kov"},
-    {"working_file_to_null", "unlabelmatrix0", "null", "-kov"},
+    {"working_file_to_stdout", "unlabelmatrix0", "stdout", "-kov"},
     {"working_file_to_pipe", "spy", "pipe", "-kov"},
     {"result_to_stdout", "c.output", "stdout", "-nb"},
 };
