@@ -11,10 +11,7 @@ set -uo pipefail
 mpirun=$1 examples=$6
 punb=$(realpath "$2") punb_mpi=$(realpath "$3") classify=$(realpath "$4") classify_mpi=$(realpath "$5")
 
-skip() {
-  echo "cluster_test: skipped: $*"
-  exit 77
-}
+skip() { echo "cluster_test: skipped: $*" && exit 77; }
 [ "$EUID" = 0 ] || skip "making network namespaces needs root"
 { command -v ip && command -v unshare; } >/dev/null || skip "needs ip and unshare"
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
@@ -25,10 +22,7 @@ tag=punbc-$$-$RANDOM
 scratch=$(mktemp -d)
 namespaces=()
 failed=0
-fail() {
-  echo "cluster_test: $*" >&2
-  failed=1
-}
+fail() { echo "cluster_test: $*" >&2 && failed=1; }
 cleanup() {
   local ns pid
   for ns in "${namespaces[@]}"; do
