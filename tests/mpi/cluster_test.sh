@@ -62,13 +62,15 @@ chmod +x "$scratch/agent"
 keepalive=(--mca oob_tcp_keepalive_time 2 --mca oob_tcp_keepalive_intvl 1
   --mca oob_tcp_keepalive_probes 3)
 # Runs mpirun on h1 in folder $1, over the six slots of the three hosts, as a cluster's user does;
-# as the hosts share this machine's CPUs, a waiting process gives its CPU up.
+# as the hosts share this machine's CPUs, a waiting process gives its CPU up, and what the jobs
+# ended by force leave of Open MPI's own files stays in the scratch folder.
 cluster() {
   local dir=$1
   shift
   cd "$dir" && exec ip netns exec "$tag-h1" unshare --uts sh -c 'hostname h1 && exec "$@"' sh \
     "$mpirun" --hostfile "$scratch/hosts" --mca plm_rsh_agent "$scratch/agent" "${keepalive[@]}" \
-    --mca mpi_yield_when_idle 1 -n 6 "$@"
+    --mca mpi_yield_when_idle 1 --mca orte_tmpdir_base "$scratch" \
+    --mca btl_vader_backing_directory "$scratch" -n 6 "$@"
 }
 # A folder holding the demo corpus (its unlabeled file ending in $2 when given) and the model.
 folder() {
