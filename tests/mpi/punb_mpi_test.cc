@@ -178,7 +178,7 @@ TEST(PunbMpiFaults, BadLineInTheFirstOrTheLastShare) {
 }
 
 // Asked for help, each program names itself where the one-process tool names itself.
-TEST(MpiPrograms, HelpNamesTheProgram) {
+TEST(PunbMpiPrograms, HelpNamesTheProgram) {
   TempDir dir;
   for (const auto& [program, name] : {std::pair{PUNB_MPI_BINARY, "punb-mpi"},
                                       std::pair{CLASSIFY_MPI_BINARY, "punb-classify-mpi"}}) {
