@@ -38,8 +38,10 @@ class SharedReader {
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
+    const std::uint64_t before = reader_->documents();
     if (stopped_ || !reader_->next(batch, kBatchBytes, kBatchDocuments)) return false;
     batch.sequence = sequence_++;
+    batch.first_document = before;
     progress_.update(reader_->documents(), reader_->bytes());
     return true;
   }
@@ -181,7 +183,7 @@ class TrainingCounter final : public words::WordSink {
       RecordedWord& w = (*words_)[k];
       w.count = static_cast<std::uint32_t>(table_.value(w.entry).occurrences) - w.count;
     }
-    record_->documents.push_back({input, line, words_->size()});
+    record_->documents.push_back({input, 0, line, words_->size()});
   }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -346,48 +348,82 @@ struct EncodedBatch {
   }
 };
 
+// A document's set and label as written: a held-out positive is a positive test document.
+struct Destination {
+  SetKind set;
+  int label;
+};
+Destination destination(const InputFile& input, bool held) {
+  return held ? Destination{SetKind::test, 1} : Destination{input.set, input.label};
+}
+
+bool is_held(const HoldOut* held_out, const InputFile& input, std::uint64_t document) {
+  return held_out && input.set == SetKind::positive && held_out->contains(document);
+}
+
 // Files the document just encoded: its source, its place in the batch, its set's totals.
-void add_encoded(const InputFile& input, std::uint32_t input_number, std::uint64_t line,
-                 DocumentEncoder& encoder, EncodedBatch& out) {
+void add_encoded(const InputFile& input, Destination to, std::uint32_t input_number,
+                 std::uint64_t line, DocumentEncoder& encoder, EncodedBatch& out) {
   out.ids += source_name(input, line);
   out.ids += '\n';
-  out.documents.push_back({input.set, out.lines.size(), out.ids.size(), input_number, line});
-  SetTotals& t = out.totals[set_number(input.set)];
+  out.documents.push_back({to.set, out.lines.size(), out.ids.size(), input_number, line});
+  SetTotals& t = out.totals[set_number(to.set)];
   ++t.documents;
-  t.positive += input.label > 0;
+  t.positive += to.label > 0;
   t.occurrences += encoder.take_occurrences();
   t.out_of_vocabulary += encoder.take_out_of_vocabulary();
 }
 
-void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs,
+void add_replaced(std::vector<std::pair<std::uint32_t, std::uint64_t>>& replaced,
+                  std::uint32_t input, std::uint64_t n) {
+  if (n == 0) return;
+  if (!replaced.empty() && replaced.back().first == input)
+    replaced.back().second += n;
+  else
+    replaced.emplace_back(input, n);
+}
+
+// Splits a document's text and encodes it as `to` says.
+void encode_text(std::string_view text, const InputFile& input, Destination to,
+                 std::uint32_t input_number, std::uint64_t line, words::WordSplitter& splitter,
+                 DocumentEncoder& encoder, EncodedBatch& out) {
+  splitter.split(text, encoder);
+  encoder.finish(to.label, out.lines);
+  add_encoded(input, to, input_number, line, encoder, out);
+  add_replaced(out.replaced, input_number, splitter.take_replaced());
+}
+
+void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, const HoldOut* held_out,
                   words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
-  for (const DocumentRef& d : batch.documents) {
+  for (std::size_t k = 0; k < batch.documents.size(); ++k) {
+    const DocumentRef& d = batch.documents[k];
     const InputFile& input = inputs[d.input];
-    splitter.split(batch.text_of(d), encoder);
-    encoder.finish(input.label, out.lines);
-    add_encoded(input, d.input, d.line, encoder, out);
-    if (const std::uint64_t n = splitter.take_replaced()) {
-      if (!out.replaced.empty() && out.replaced.back().first == d.input)
-        out.replaced.back().second += n;
-      else
-        out.replaced.emplace_back(d.input, n);
-    }
+    const bool held = is_held(held_out, input, batch.first_document + k);
+    encode_text(batch.text_of(d), input, destination(input, held), d.input, d.line, splitter,
+                encoder, out);
   }
 }
 
 void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
                      const std::vector<InputFile>& inputs, const std::uint32_t* index_of,
-                     DocumentEncoder& encoder, EncodedBatch& out) {
+                     words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
+  out.replaced = batch.replaced;
   std::size_t from = batch.words_begin;
   for (const RecordedDocument& d : batch.documents) {
     const InputFile& input = inputs[d.input];
+    if (d.held != 0) {
+      const std::size_t begin = d.held == 1 ? 0 : batch.held_end[d.held - 2];
+      const std::string_view text =
+          std::string_view(batch.held_text).substr(begin, batch.held_end[d.held - 1] - begin);
+      encode_text(text, input, destination(input, true), d.input, d.line, splitter, encoder, out);
+      continue;
+    }
     encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
     from = d.words_end;
-    add_encoded(input, d.input, d.line, encoder, out);
+    add_encoded(input, destination(input, false), d.input, d.line, encoder, out);
   }
-  out.replaced = batch.replaced;
 }
 
 void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets& written) {
@@ -412,9 +448,18 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 
 }  // namespace
 
+std::uint64_t count_documents(const Corpus& corpus, std::size_t first, std::size_t count) {
+  const std::unique_ptr<BatchSource> source = corpus.open(first, count);
+  Batch batch;
+  while (source->next(batch, kBatchBytes, SIZE_MAX)) {
+  }
+  return source->documents();
+}
+
 TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
-                                   WordSplitters& splitters, std::size_t recording_limit) {
+                                   WordSplitters& splitters, std::size_t recording_limit,
+                                   const HoldOut* held_out) {
   const std::vector<InputFile>& inputs = corpus.inputs();
   SharedReader reader(corpus, 0, training, "counting training words");
   const auto thread_count = static_cast<std::size_t>(threads);
@@ -440,22 +485,29 @@ TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
             record->words_begin = words[t].size();
           }
           counter.record_into(record, &words[t]);
-          for (const DocumentRef& d : batch.documents) {
+          for (std::size_t k = 0; k < batch.documents.size(); ++k) {
+            const DocumentRef& d = batch.documents[k];
+            if (is_held(held_out, inputs[d.input], batch.first_document + k)) {
+              if (!record) continue;
+              record->held_text += batch.text_of(d);
+              record->held_end.push_back(record->held_text.size());
+              record->documents.push_back({d.input,
+                                           static_cast<std::uint32_t>(record->held_end.size()),
+                                           d.line, words[t].size()});
+              continue;
+            }
             counter.begin_document();
             splitter.split(batch.text_of(d), counter);
             counter.end_document(d.input, d.line);
             ++documents[t][set_number(inputs[d.input].set)];
             const std::uint64_t n = splitter.take_replaced();
-            if (n == 0 || !record) continue;
-            if (!record->replaced.empty() && record->replaced.back().first == d.input)
-              record->replaced.back().second += n;
-            else
-              record->replaced.emplace_back(d.input, n);
+            if (record) add_replaced(record->replaced, d.input, n);
           }
           counter.record_into(nullptr, nullptr);
           if (!record) continue;
           const std::size_t bytes = (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
-                                    record->documents.size() * sizeof(RecordedDocument);
+                                    record->documents.size() * sizeof(RecordedDocument) +
+                                    record->held_text.size();
           if (recorded_bytes.fetch_add(bytes) + bytes > recording_limit || words[t].overflowed())
             recording = false;
           if (!recording) {
@@ -535,14 +587,14 @@ TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
 
 WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters, Recording* recording) {
+                        WordSplitters& splitters, Recording* recording, const HoldOut* held_out) {
   const std::vector<InputFile>& inputs = corpus.inputs();
   const bool recorded = recording && recording->complete;
   // The words of the documents to read are looked up by their text.
   words::WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const words::VocabularyEntry& e : vocabulary) {
-    if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
+    if (!recorded || recording->training < inputs.size() || held_out) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
   // The recorded documents' words: each thread's table entries as vocabulary indices.
@@ -571,10 +623,10 @@ WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
           if (sequence < recorded_batches) {
             RecordedBatch& r = recording->batches[sequence];
             encode_recorded(r, recording->words[r.thread].data(), inputs, index_of[r.thread].data(),
-                            encoder, encoded);
+                            splitter, encoder, encoded);
             r = RecordedBatch();
           } else if (reader.next(batch)) {
-            encode_batch(batch, inputs, splitter, encoder, encoded);
+            encode_batch(batch, inputs, held_out, splitter, encoder, encoded);
             sequence = batch.sequence;
           } else {
             break;
