@@ -2,6 +2,7 @@
 // prints, so that both give the same digits.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <optional>
