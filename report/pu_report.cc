@@ -12,6 +12,30 @@
 
 namespace punb::report {
 
+namespace {
+
+// Takes the values of `part` out of `whole`, each once, when `whole` holds them all.
+bool take_out(std::vector<double>& whole, std::vector<double> part) {
+  std::vector<double> sorted = whole;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(part.begin(), part.end());
+  std::vector<double> rest;
+  rest.reserve(sorted.size());
+  std::size_t k = 0;
+  for (double v : sorted) {
+    if (k < part.size() && part[k] == v) {
+      ++k;
+    } else {
+      rest.push_back(v);
+    }
+  }
+  if (k < part.size()) return false;
+  whole = std::move(rest);
+  return true;
+}
+
+}  // namespace
+
 PuReport load_pu_report(const std::string& stem, const std::string& unlabeled_path,
                         std::optional<double> prior, WorkerPool& pool) {
   const RunFiles files = RunFiles::from_stem(stem);
@@ -33,8 +57,14 @@ PuReport load_pu_report(const std::string& stem, const std::string& unlabeled_pa
                                "to measure the classifier with");
   }
   rep.unlabeled = read_posteriors(unlabeled_path);
+  // The held-out positives of punb-vectorize are unlabeled training documents too, so that the
+  // classifier learns from them as from the unlabeled positives: scored among them, each has the
+  // very digits of its line in the result file. They are taken out, and the figures are those of
+  // the other unlabeled documents; a file without them all is taken whole.
+  rep.held_out_taken_out = take_out(rep.unlabeled, rep.held_out);
   if (rep.unlabeled.empty()) {
-    throw Fatal(kBadInput, unlabeled_path + ": no posteriors of unlabeled documents");
+    throw Fatal(kBadInput, unlabeled_path + ": no posteriors of unlabeled documents" +
+                               (rep.held_out_taken_out ? " besides the held-out positives" : ""));
   }
   std::vector<double> scores = rep.held_out;
   scores.insert(scores.end(), rep.unlabeled.begin(), rep.unlabeled.end());
@@ -59,6 +89,7 @@ struct FigureRow {
   Unit unit;
   std::optional<double> value;
   std::optional<Interval> interval;
+  bool exact = false;  // no sampling error: a count, or the prior given
 };
 
 std::vector<FigureRow> figure_rows(const PuReport& rep) {
@@ -67,14 +98,15 @@ std::vector<FigureRow> figure_rows(const PuReport& rep) {
   const bool estimated = !!f.estimate;
   return {
       {"held-out positives", "held_out_positives", Unit::count,
-       static_cast<double>(f.counts.positives), std::nullopt},
+       static_cast<double>(f.counts.positives), std::nullopt, true},
       {"unlabeled documents", "unlabeled_documents", Unit::count,
-       static_cast<double>(f.counts.unlabeled), std::nullopt},
+       static_cast<double>(f.counts.unlabeled), std::nullopt, true},
       {"recall r", "recall", Unit::percent, f.recall, i.recall},
       {"positive share q", "positive_share", Unit::percent, f.share, i.share},
       {"Lee and Liu r^2/q", "lee_liu", Unit::fraction, f.lee_liu, i.lee_liu},
       {estimated ? "prior (estimated)" : "prior (given)",
-       estimated ? "prior_estimated" : "prior_given", Unit::fraction, f.prior, i.prior},
+       estimated ? "prior_estimated" : "prior_given", Unit::fraction, f.prior,
+       estimated ? i.prior : std::nullopt, !estimated},
       {"precision", "precision", Unit::percent, f.precision, i.precision},
       {"F1", "f1", Unit::percent, f.f1, i.f1},
       {"ROC AUC", "roc_auc", Unit::fraction, f.corrected_auc, i.corrected_auc},
@@ -115,21 +147,20 @@ std::string prior_note(const PuReport& rep) {
                    : "prior: none could be estimated, so precision, F1 and ROC AUC are left out\n";
   }
   const PriorEstimate& e = *f.estimate;
-  return "prior: estimated by the " + std::string(kPriorMethod) + ", at posterior " +
-         posterior_text(e.threshold) + ": " + std::to_string(e.positives) + " of the " +
-         std::to_string(f.counts.positives) + " held-out positives and " +
+  return "prior: estimated by the " + std::string(kPriorMethod) + " at posterior " +
+         posterior_text(e.threshold) + ", where " + std::to_string(e.positives) + " of the " +
+         std::to_string(f.counts.positives) + "\n  held-out positives and " +
          std::to_string(e.unlabeled) + " of the " + std::to_string(f.counts.unlabeled) +
-         " unlabeled documents score at least that.\n"
-         "  It is an upper bound of the share of positives among the unlabeled documents (their "
-         "negatives\n  above the posterior count as positives), and so precision, F1 and ROC AUC "
-         "computed with it\n  are upper bounds too; give the prior with --prior when it is "
-         "known.\n";
+         " unlabeled documents score at least that: an upper bound\n"
+         "  of the share of positives among the unlabeled documents (their negatives there count "
+         "as\n  positives), and so are precision, F1 and ROC AUC computed with it; --prior gives a "
+         "known one\n";
 }
 
 std::string aligned(const PuReport& rep) {
   std::vector<std::vector<std::string>> table = {{"figure", "value", "95 % interval"}};
   for (const FigureRow& row : figure_rows(rep)) {
-    std::string interval = row.unit == Unit::count ? "" : kUndefined;
+    std::string interval = row.exact ? "" : kUndefined;
     if (row.interval) {
       interval = value_text(row.interval->low, row.unit, TableStyle::aligned) + " .. " +
                  value_text(row.interval->high, row.unit, TableStyle::aligned);
@@ -147,14 +178,15 @@ std::string aligned(const PuReport& rep) {
     if (!line[2].empty()) text += "  " + line[2];
     out += text + "\n";
   }
-  out += "held-out positives: the positive lines of " + rep.test_path +
-         "; unlabeled documents: the lines of " + rep.unlabeled_path + "\n";
+  out += "held-out positives: the positive lines of " + rep.test_path + "\n";
+  out += "unlabeled documents: the lines of " + rep.unlabeled_path +
+         (rep.held_out_taken_out ? ", but the held-out positives'" : "") + "\n";
   out +=
-      "r, q: the shares of either set that punb decides positive (1 - p <= p); r, q, precision "
-      "and F1 in %\n"
-      "precision: prior x r / q (at most 1); F1: from precision and r; ROC AUC: (A - prior / 2) "
-      "/ (1 - prior),\n"
-      "  A the ROC AUC of the held-out positives against the unlabeled documents (the last row)\n";
+      "r, q: the shares of either set that punb decides positive (1 - p <= p); r, q, precision, "
+      "F1 in %\n"
+      "precision: prior x r / q (at most 1); F1: from precision and r; ROC AUC: (A - prior / 2) /\n"
+      "  (1 - prior), A the ROC AUC of the held-out positives against the unlabeled documents "
+      "(last row)\n";
   out += prior_note(rep);
   out += "95 % intervals: percentiles of " + std::to_string(kBootstrapSamples) +
          " bootstrap samples of both sets (seed " + std::to_string(kBootstrapSeed) + ")\n";

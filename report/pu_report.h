@@ -21,6 +21,8 @@ struct PuReport {
   std::vector<double> held_out;         // posteriors of the held-out positives
   std::vector<double> unlabeled;        // posteriors of the unlabeled documents
   std::int64_t negatives_left_out = 0;  // negative test documents, not used here
+  // The held-out positives' posteriors found among the unlabeled file's lines, and taken out.
+  bool held_out_taken_out = false;
   Ranking ranking;
   PuFigures figures;
   PuIntervals intervals;

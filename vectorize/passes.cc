@@ -174,7 +174,7 @@ class TrainingCounter final : public words::WordSink {
     ++document_;
     if (record_) document_start_ = words_->size();
   }
-  void end_document(std::uint32_t input, std::uint64_t line) {
+  void end_document(std::uint32_t input, std::uint64_t line, bool held) {
     flush();
     if (!record_) return;
     // Each word was recorded with its occurrences so far: what it has now, less that, is its
@@ -183,7 +183,7 @@ class TrainingCounter final : public words::WordSink {
       RecordedWord& w = (*words_)[k];
       w.count = static_cast<std::uint32_t>(table_.value(w.entry).occurrences) - w.count;
     }
-    record_->documents.push_back({input, 0, line, words_->size()});
+    record_->documents.push_back({input, held ? 1u : 0u, line, words_->size()});
   }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -326,6 +326,7 @@ class DocumentEncoder final : public words::WordSink {
 
 struct EncodedDocument {
   SetKind set;
+  bool held;
   std::size_t line_end;
   std::size_t id_end;
   std::uint32_t input;
@@ -348,30 +349,37 @@ struct EncodedBatch {
   }
 };
 
-// A document's set and label as written: a held-out positive is a positive test document.
+// A document's set and label as written: a held-out positive is a positive test document, and
+// an unlabeled one besides.
 struct Destination {
   SetKind set;
   int label;
+  bool held;
 };
 Destination destination(const InputFile& input, bool held) {
-  return held ? Destination{SetKind::test, 1} : Destination{input.set, input.label};
+  return held ? Destination{SetKind::test, 1, true} : Destination{input.set, input.label, false};
 }
 
 bool is_held(const HoldOut* held_out, const InputFile& input, std::uint64_t document) {
   return held_out && input.set == SetKind::positive && held_out->contains(document);
 }
 
-// Files the document just encoded: its source, its place in the batch, its set's totals.
+// Files the document just encoded: its source, its place in the batch, its sets' totals.
 void add_encoded(const InputFile& input, Destination to, std::uint32_t input_number,
                  std::uint64_t line, DocumentEncoder& encoder, EncodedBatch& out) {
   out.ids += source_name(input, line);
   out.ids += '\n';
-  out.documents.push_back({to.set, out.lines.size(), out.ids.size(), input_number, line});
-  SetTotals& t = out.totals[set_number(to.set)];
-  ++t.documents;
-  t.positive += to.label > 0;
-  t.occurrences += encoder.take_occurrences();
-  t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+  out.documents.push_back({to.set, to.held, out.lines.size(), out.ids.size(), input_number, line});
+  const std::uint64_t occurrences = encoder.take_occurrences();
+  const std::uint64_t out_of_vocabulary = encoder.take_out_of_vocabulary();
+  for (const SetKind set : {to.set, SetKind::unlabeled}) {
+    SetTotals& t = out.totals[set_number(set)];
+    ++t.documents;
+    t.positive += set == SetKind::test && to.label > 0;
+    t.occurrences += occurrences;
+    t.out_of_vocabulary += out_of_vocabulary;
+    if (!to.held) break;
+  }
 }
 
 void add_replaced(std::vector<std::pair<std::uint32_t, std::uint64_t>>& replaced,
@@ -407,22 +415,16 @@ void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, cons
 
 void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
                      const std::vector<InputFile>& inputs, const std::uint32_t* index_of,
-                     words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
+                     DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
   out.replaced = batch.replaced;
   std::size_t from = batch.words_begin;
   for (const RecordedDocument& d : batch.documents) {
     const InputFile& input = inputs[d.input];
-    if (d.held != 0) {
-      const std::size_t begin = d.held == 1 ? 0 : batch.held_end[d.held - 2];
-      const std::string_view text =
-          std::string_view(batch.held_text).substr(begin, batch.held_end[d.held - 1] - begin);
-      encode_text(text, input, destination(input, true), d.input, d.line, splitter, encoder, out);
-      continue;
-    }
-    encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
+    const Destination to = destination(input, d.held != 0);
+    encoder.finish_recorded(words + from, d.words_end - from, index_of, to.label, out.lines);
     from = d.words_end;
-    add_encoded(input, destination(input, false), d.input, d.line, encoder, out);
+    add_encoded(input, to, d.input, d.line, encoder, out);
   }
 }
 
@@ -432,8 +434,12 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
   const std::string_view lines(batch.lines);
   const std::string_view ids(batch.ids);
   for (const EncodedDocument& d : batch.documents) {
-    emit({d.set, lines.substr(line, d.line_end - line), ids.substr(id, d.id_end - id), d.input,
-          d.number});
+    const std::string_view text = lines.substr(line, d.line_end - line);
+    const std::string_view source = ids.substr(id, d.id_end - id);
+    emit({d.set, text, source, d.input, d.number});
+    // "1 pairs" or "1": the same line without its label.
+    if (d.held)
+      emit({SetKind::unlabeled, text.substr(text.size() > 2 ? 2 : 1), source, d.input, d.number});
     line = d.line_end;
     id = d.id_end;
   }
@@ -487,27 +493,18 @@ TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
           counter.record_into(record, &words[t]);
           for (std::size_t k = 0; k < batch.documents.size(); ++k) {
             const DocumentRef& d = batch.documents[k];
-            if (is_held(held_out, inputs[d.input], batch.first_document + k)) {
-              if (!record) continue;
-              record->held_text += batch.text_of(d);
-              record->held_end.push_back(record->held_text.size());
-              record->documents.push_back({d.input,
-                                           static_cast<std::uint32_t>(record->held_end.size()),
-                                           d.line, words[t].size()});
-              continue;
-            }
+            const bool held = is_held(held_out, inputs[d.input], batch.first_document + k);
             counter.begin_document();
             splitter.split(batch.text_of(d), counter);
-            counter.end_document(d.input, d.line);
-            ++documents[t][set_number(inputs[d.input].set)];
+            counter.end_document(d.input, d.line, held);
+            ++documents[t][set_number(held ? SetKind::unlabeled : inputs[d.input].set)];
             const std::uint64_t n = splitter.take_replaced();
             if (record) add_replaced(record->replaced, d.input, n);
           }
           counter.record_into(nullptr, nullptr);
           if (!record) continue;
           const std::size_t bytes = (words[t].size() - record->words_begin) * sizeof(RecordedWord) +
-                                    record->documents.size() * sizeof(RecordedDocument) +
-                                    record->held_text.size();
+                                    record->documents.size() * sizeof(RecordedDocument);
           if (recorded_bytes.fetch_add(bytes) + bytes > recording_limit || words[t].overflowed())
             recording = false;
           if (!recording) {
@@ -594,7 +591,7 @@ WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
   words::WordTable<std::uint32_t> index;
   std::uint32_t max_index = 0;
   for (const words::VocabularyEntry& e : vocabulary) {
-    if (!recorded || recording->training < inputs.size() || held_out) index[e.word] = e.index;
+    if (!recorded || recording->training < inputs.size()) index[e.word] = e.index;
     max_index = std::max(max_index, e.index);
   }
   // The recorded documents' words: each thread's table entries as vocabulary indices.
@@ -623,7 +620,7 @@ WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
           if (sequence < recorded_batches) {
             RecordedBatch& r = recording->batches[sequence];
             encode_recorded(r, recording->words[r.thread].data(), inputs, index_of[r.thread].data(),
-                            splitter, encoder, encoded);
+                            encoder, encoded);
             r = RecordedBatch();
           } else if (reader.next(batch)) {
             encode_batch(batch, inputs, held_out, splitter, encoder, encoded);

@@ -54,7 +54,7 @@ struct RecordedWord {
 
 struct RecordedDocument {
   std::uint32_t input;
-  std::uint32_t held = 0;  // a held-out positive: 1 + its place in RecordedBatch::held_end
+  std::uint32_t held = 0;  // 1 for a held-out positive
   std::uint64_t line;
   std::size_t words_end;  // in the words its thread recorded
 };
@@ -65,10 +65,6 @@ struct RecordedBatch {
   std::size_t words_begin = 0;  // in the words its thread recorded
   std::vector<RecordedDocument> documents;
   std::vector<std::pair<std::uint32_t, std::uint64_t>> replaced;  // input -> ill-formed sequences
-  // The text of its held-out positives, which the first pass does not count: the second splits
-  // it as a test document.
-  std::string held_text;
-  std::vector<std::size_t> held_end;
 };
 
 // What the first pass keeps of the training documents so that the second writes them without
@@ -103,7 +99,7 @@ std::uint64_t count_documents(const Corpus& corpus, std::size_t first, std::size
 
 // First pass, over input files [0, training): every word's document frequency and count, and
 // a recording of the documents' words within `recording_limit` bytes. The positive documents of
-// `held_out` (numbered in reading order) are test documents: not counted, their text recorded.
+// `held_out` (numbered in reading order) are counted as unlabeled documents.
 TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
                                    WordSplitters& splitters,
@@ -139,7 +135,8 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 // increasing index order (test lines led by their label), handed to `emit` with its source.
 // Documents come out in input order whatever the number of threads, one at a time. The
 // documents of a complete `recording` (taken apart as they are written) are not read again.
-// The positive documents of `held_out` come out as test documents labelled 1.
+// The positive documents of `held_out` come out twice: as test documents labelled 1, and then as
+// unlabeled documents.
 WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
                         WordSplitters& splitters, Recording* recording = nullptr,

@@ -77,11 +77,11 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
   if (held_out) {
     log << "punb-vectorize: held out: " << held_out->size() << " of " << held_out->documents()
         << " positive documents (seed " << o.seed << "), the first " << held_out->size()
-        << " lines of " << o.stem << ".test\n";
+        << " lines of " << o.stem << ".test and of " << o.stem << ".unlabel\n";
   }
   log << "punb-vectorize: documents:";
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (!o.has(static_cast<SetKind>(s)) && !(held_out && s == set_number(SetKind::test))) continue;
+    if (!o.has(static_cast<SetKind>(s)) && !held_out) continue;
     const SetTotals& t = written.sets[s];
     log << " " << kSetName[s] << " " << t.documents;
     if (s == set_number(SetKind::test))
@@ -99,7 +99,7 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
   }
   log << "punb-vectorize: word occurrences kept / not in the vocabulary:";
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (o.has(static_cast<SetKind>(s)) || (held_out && s == set_number(SetKind::test)))
+    if (o.has(static_cast<SetKind>(s)) || held_out)
       log << " " << kSetName[s] << " " << written.sets[s].occurrences << " / "
           << written.sets[s].out_of_vocabulary;
   }
@@ -125,7 +125,9 @@ void run(const Options& o, std::ostream& log) {
 
   // The positive documents are counted first, for a draw that does not depend on how the
   // passes share them out. A fraction of 0 holds out nothing and writes what a run without it
-  // writes.
+  // writes. The held-out positives are unlabeled training documents too, as spies are: the
+  // classifier then learns from them as from the unlabeled positives, whose posteriors theirs
+  // stand for.
   std::optional<HoldOut> held_out;
   if (o.holdout && *o.holdout > 0) {
     const std::uint64_t positives =
@@ -146,7 +148,7 @@ void run(const Options& o, std::ostream& log) {
   std::array<OutFile*, kSets> lines{};
   std::array<OutFile*, kSets> ids{};
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (!o.has(static_cast<SetKind>(s)) && !(held && s == set_number(SetKind::test))) continue;
+    if (!o.has(static_cast<SetKind>(s)) && !held) continue;
     const std::string path = o.stem + kSetExtension[s];
     lines[s] = &files.add(path);
     ids[s] = &files.add(path + ".ids");

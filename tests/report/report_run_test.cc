@@ -291,10 +291,11 @@ TEST(WithoutNegatives, EveryFigureIsItsFormula) {
   std::vector<double> held, unlabeled;
   const std::vector<std::string> labels = split(dir.read("c.test"), '\n');
   const std::vector<std::string> output = split(dir.read("c.output"), '\n');
-  std::string u;
+  std::string u, held_lines;
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const bool positive = labels[i].starts_with("1 ");
     if (positive) held.push_back(std::stod(output[i]));
+    if (positive) held_lines += output[i] + "\n";
     if (!positive || i % 3 == 0) {  // a third of the positives among the unlabeled documents
       unlabeled.push_back(std::stod(output[i]));
       u += output[i] + (i % 2 ? "\tsource " + std::to_string(i) : "") + "\n";
@@ -347,6 +348,12 @@ TEST(WithoutNegatives, EveryFigureIsItsFormula) {
       EXPECT_GE(std::stod(cells[3]), std::stod(cells[1])) << cells[0];
     }
   }
+  // The held-out positives among the unlabeled documents, as punb-vectorize puts them, are taken
+  // out again.
+  dir.write("w.txt", held_lines + u);
+  const test::RunResult taken =
+      run_report(dir, {"c", "--unlabeled", "w.txt", "--prior", "0.3", "--tsv"});
+  EXPECT_EQ(taken.out, given.out) << taken.err;
   const test::RunResult estimated = run_report(dir, {"c", "--unlabeled", "u.txt"});
   ASSERT_EQ(estimated.status, 0) << estimated.err;
   const std::string prior_row = split(estimated.out, '\n')[6];

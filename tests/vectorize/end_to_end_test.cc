@@ -119,8 +119,9 @@ TEST(Vectorize, SameFilesAtEveryThreadCountAndThroughASavedVocabulary) {
   EXPECT_FALSE(dir.exists("new.pos"));
 }
 
-// A share of the positives goes to the test set, the same at every thread count and drawn anew by
-// another seed; punb runs on a test set of them alone as on any other.
+// A share of the positives goes to the test set and among the unlabeled documents, the same at
+// every thread count and drawn anew by another seed; punb runs on a test set of them alone as on
+// any other.
 TEST(Vectorize, HeldOutPositivesLeadTheTestSet) {
   const TempDir dir;
   const std::vector<std::string> train(kExample.begin(), kExample.begin() + 4);
@@ -132,7 +133,7 @@ TEST(Vectorize, HeldOutPositivesLeadTheTestSet) {
       dir, with({"-o", "one", "-j", "1", "--holdout", "0.25", "--seed", "3"}, kExample));
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_NE(one.err.find("held out: 30 of 120 positive documents (seed 3)"), std::string::npos);
-  EXPECT_NE(one.err.find("positive 90 unlabeled 360 test 230 (130 positive, 100 negative)"),
+  EXPECT_NE(one.err.find("positive 90 unlabeled 390 test 230 (130 positive, 100 negative)"),
             std::string::npos)
       << one.err;
   ASSERT_EQ(run_vectorize(
@@ -147,7 +148,9 @@ TEST(Vectorize, HeldOutPositivesLeadTheTestSet) {
   for (const std::string& id : held) EXPECT_EQ(id.find("/train/pos/"), id.find("/train/")) << id;
   for (const std::string& id : positives) EXPECT_FALSE(held.count(id)) << id;
   EXPECT_EQ(ids[30], EXAMPLE_TEXT_DIR "/test/pos/0001.txt");
-  EXPECT_EQ(lines_of(dir.read("one.test"))[29].rfind("1 ", 0), 0u);
+  EXPECT_EQ(lines_of(dir.read("one.unlabel.ids")), with(std::vector(ids.begin(), ids.begin() + 30),
+                                                        lines_of(dir.read("none.unlabel.ids"))));
+  EXPECT_EQ(lines_of(dir.read("one.test"))[29], "1 " + lines_of(dir.read("one.unlabel"))[29]);
 
   ASSERT_EQ(
       run_vectorize(dir, with({"-o", "other", "--holdout", "0.25", "--seed", "4"}, train)).status,

@@ -181,10 +181,9 @@ TEST(HoldOut, DrawsTheRoundedShareEvenly) {
   for (int t : times) EXPECT_NEAR(t, 1000, 100);
 }
 
-// Held-out positives are test lines labelled 1, before the test set's own, the same whether
-// recorded or read again and at any thread count; they shape nothing of the vocabulary, which is
-// that of the positive set without them.
-TEST(Passes, HeldOutPositivesAreTestLinesOnly) {
+// Held-out positives are test lines labelled 1 and unlabeled documents, before the sets' own, the
+// same whether recorded or read again and at any thread count: as if they had been given as both.
+TEST(Passes, HeldOutPositivesAreTestLinesAndUnlabeledDocuments) {
   const SampleCorpus corpus;
   const HoldOut held(count_documents(Corpus(corpus.inputs), 0, 1), 0.3, 5);
   ASSERT_EQ(held.size(), 210u);  // of 700
@@ -199,14 +198,16 @@ TEST(Passes, HeldOutPositivesAreTestLinesOnly) {
   corpus.dir.write("out", out);
   std::vector<std::string> warnings;
   const std::vector<InputFile> apart = list_inputs({{corpus.dir.path("kept"), SetKind::positive, 0},
+                                                    {corpus.dir.path("out"), SetKind::unlabeled, 0},
                                                     {corpus.dir.path("unl"), SetKind::unlabeled, 0},
                                                     {corpus.dir.path("out"), SetKind::test, 1},
                                                     {corpus.dir.path("test"), SetKind::test, -1}},
                                                    warnings);
   Vocabulary expected;
   const Output reference = run_passes(Corpus(apart), 1, 0, {}, &expected);
-  const std::string test_ids =
-      reference.ids[2].substr(reference.ids[2].find(corpus.dir.path("test")));
+  auto after_held = [&](std::size_t set, const std::string& name) {
+    return ids + reference.ids[set].substr(reference.ids[set].find(corpus.dir.path(name)));
+  };
   for (const std::size_t limit : {std::size_t{0}, kRecordingLimit}) {
     for (const int threads : {1, 3}) {
       SCOPED_TRACE(std::to_string(limit) + " " + std::to_string(threads));
@@ -219,7 +220,8 @@ TEST(Passes, HeldOutPositivesAreTestLinesOnly) {
         EXPECT_EQ(v[i].documents, expected[i].documents);
       }
       EXPECT_EQ(o.lines, reference.lines);
-      EXPECT_EQ(o.ids[2], ids + test_ids);
+      EXPECT_EQ(o.ids[1], after_held(1, "unl"));
+      EXPECT_EQ(o.ids[2], after_held(2, "test"));
       EXPECT_EQ(o.written.sets[2].positive, 210u);
     }
   }
