@@ -167,7 +167,7 @@ void draw_distributions(SvgCanvas& svg, const PuReport& rep, double top) {
 }  // namespace
 
 std::string draw_pu_report(const PuReport& rep, const std::string& stem) {
-  constexpr double kHeight = 880;
+  constexpr double kHeight = 920;
   SvgCanvas svg(kWidth, kHeight, "punb run " + stem + " without labelled negatives");
   svg.text({20, 30}, "punb run: " + stem + ", positives and unlabeled documents only", 20,
            Anchor::start, true);
