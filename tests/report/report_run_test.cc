@@ -343,7 +343,7 @@ TEST(WithoutNegatives, EveryFigureIsItsFormula) {
     const std::vector<std::string> cells = split(rows[i], '\t');
     ASSERT_TRUE(expected.count(cells[0])) << cells[0];
     EXPECT_NEAR(std::stod(cells[1]), expected.at(cells[0]), 1e-15) << cells[0];
-    if (i > 2) {
+    if (cells[2] != "-") {
       EXPECT_LE(std::stod(cells[2]), std::stod(cells[1])) << cells[0];
       EXPECT_GE(std::stod(cells[3]), std::stod(cells[1])) << cells[0];
     }
