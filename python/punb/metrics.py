@@ -1,7 +1,8 @@
 """Figures of a classifier learnt without labelled negatives, with scikit-learn's conventions.
 
-``y`` holds 1 for a known positive kept out of training (a held-out positive) and 0 for an
-unlabeled document; ``y_pred`` the decisions (1 positive, 0 not) and ``y_score`` the scores (the
+``y`` holds 1 for a known positive that training did not take as one (a held-out positive: best
+trained on as an unlabeled document, as ``punb-vectorize --holdout`` does, so that it scores as
+the unlabeled positives do) and 0 for another unlabeled document; ``y_pred`` the decisions (1 positive, 0 not) and ``y_score`` the scores (the
 posteriors, or any score that ranks the documents). With r the share of the held-out positives
 decided positive and q the share of the unlabeled documents decided positive, and under the
 assumption that the known positives are a random sample of all positives:
@@ -147,7 +148,8 @@ def make_pu_scorer(name, prior=None):
 
     ``name`` is one of "recall", "lee_liu", "precision", "f1" and "roc_auc"; greater is better
     for each. "precision", "f1" and "roc_auc" use ``prior``, or when it is None the estimate of
-    ``estimate_prior`` on the fold's scores (``predict_proba``, else ``decision_function``).
+    ``estimate_prior`` on the fold's scores (``predict_proba``, else ``decision_function``);
+    the score is NaN when that estimate is 0 or 1, which leaves nothing to correct with.
     """
     if name not in _SCORERS:
         raise ValueError(f"no such figure {name!r}: one of {', '.join(_SCORERS)}")
