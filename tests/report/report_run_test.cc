@@ -354,6 +354,13 @@ TEST(WithoutNegatives, EveryFigureIsItsFormula) {
   const test::RunResult taken =
       run_report(dir, {"c", "--unlabeled", "w.txt", "--prior", "0.3", "--tsv"});
   EXPECT_EQ(taken.out, given.out) << taken.err;
+  std::string ones;  // above every held-out posterior, equal to none
+  for (std::size_t i = 0; i < held.size() + 5; ++i) ones += "1\n";
+  dir.write("ones.txt", ones);
+  const test::RunResult kept = run_report(dir, {"c", "--unlabeled", "ones.txt", "--tsv"});
+  EXPECT_NE(kept.out.find("unlabeled_documents\t" + std::to_string(held.size() + 5) + "\t"),
+            std::string::npos)
+      << kept.out;
   const test::RunResult estimated = run_report(dir, {"c", "--unlabeled", "u.txt"});
   ASSERT_EQ(estimated.status, 0) << estimated.err;
   const std::string prior_row = split(estimated.out, '\n')[6];

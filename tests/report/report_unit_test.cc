@@ -269,6 +269,8 @@ const PuCase kPuCases[] = {
     {"nothing_unlabeled_called", {0.7}, {0.2, 0.1}, 0.4, 1, 0, kNone, kNone, kNone, 1, 1, 0},
     {"precision_capped", {0.9, 0.1}, {0.9, 0.1, 0.1, 0.1}, 0.6,
      0.5, 0.25, 1, 1, 2.0 / 3, 0.625, 0.8125, 0.5},
+    {"estimate_above_one", {0.9, 0.2, 0.2, 0.2}, {0.95, 0.9}, 0.5,
+     0.25, 1, 0.0625, 0.125, 1.0 / 6, 0.0625, 0, 4},
 };
 // clang-format on
 
@@ -300,6 +302,9 @@ TEST_P(PuHandChecked, Figures) {
   ASSERT_TRUE(estimated.estimate);
   EXPECT_NEAR(estimated.estimate->value, c.estimate, 1e-15);
   EXPECT_EQ(estimated.prior, std::min(1.0, c.estimate));
+  if (*estimated.prior >= 1) {
+    EXPECT_FALSE(estimated.precision || estimated.f1 || estimated.corrected_auc);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rankings, PuHandChecked, ::testing::ValuesIn(kPuCases),
@@ -313,8 +318,8 @@ TEST(PuBootstrap, IntervalsHoldTheFigureAtTheirBinomialWidthAtAnyThreadCount) {
   for (int i = 0; i < 4000; ++i) unlabeled.push_back((random() % 1000) / 999.0);
   const Ranking r = pu_ranking(held, unlabeled);
   WorkerPool one(1), three(3);
-  const PuIntervals a = bootstrap_pu(r, std::nullopt, 200, 1, one);
-  const PuIntervals b = bootstrap_pu(r, std::nullopt, 200, 1, three);
+  const PuIntervals a = bootstrap_pu(r, std::nullopt, 1000, 1, one);
+  const PuIntervals b = bootstrap_pu(r, std::nullopt, 1000, 1, three);
   const PuFigures f = measure_pu(r, std::nullopt);
   auto check = [](const std::optional<Interval>& i, const std::optional<Interval>& j,
                   const std::optional<double>& v, const char* what) {
@@ -330,7 +335,7 @@ TEST(PuBootstrap, IntervalsHoldTheFigureAtTheirBinomialWidthAtAnyThreadCount) {
   check(a.f1, b.f1, f.f1, "F1");
   check(a.corrected_auc, b.corrected_auc, f.corrected_auc, "corrected AUC");
   // 2 x 1.96 x sqrt(0.7 x 0.3 / 400) = 0.0898
-  EXPECT_NEAR(a.recall->high - a.recall->low, 0.0898, 0.015);
+  EXPECT_NEAR(a.recall->high - a.recall->low, 0.0898, 0.006);
   const PuIntervals other = bootstrap_pu(r, std::nullopt, 200, 2, one);
   EXPECT_NE(other.recall->low + other.share->low, a.recall->low + a.share->low);
 }
