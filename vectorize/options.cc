@@ -32,7 +32,8 @@ STEM.vocab.options (how the words were read).
   --max-words N            keep the N words of highest document frequency (default and at
                            most 499999)
   --holdout F              write a random share F (0 to 1) of the positive documents to
-                           STEM.test, label 1, instead of STEM.pos: held-out positives
+                           STEM.test, label 1, and to STEM.unlabel instead of STEM.pos:
+                           held-out positives
   --seed N                 the seed of that draw, 0 to 18446744073709551615 (default 1)
   -j N                     threads (default and 0: the CPUs this process may use; at most
                            256 are used)
