@@ -14,10 +14,10 @@ class WorkerPool;
 namespace punb::report {
 
 // Figures of a classifier without labelled negatives: its posteriors of held-out positives (a
-// random share of the known positives, kept out of training) and of unlabeled documents. Under
-// the assumption that the known positives are a random sample of all positives, the held-out
-// ones score as the unlabeled positives do, so the unlabeled set is a mixture of them, in the
-// share `prior`, and of negatives. A figure that the documents leave undefined is none.
+// random share of the known positives, kept out of the positive training set) and of unlabeled
+// documents. Under the assumption that the known positives are a random sample of all positives,
+// the held-out ones score as the unlabeled positives do, so the unlabeled set is a mixture of them,
+// in the share `prior`, and of negatives. A figure that the documents leave undefined is none.
 //
 // The rankings below take the held-out positives as their positive documents and the unlabeled
 // documents as their negative ones.
