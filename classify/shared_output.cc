@@ -120,6 +120,22 @@ void Spill::clear() {
   if (!failure_ && fd_ >= 0) (void)ftruncate(fd_, 0);
 }
 
+const char* Spill::Reader::take(std::size_t n) {
+  if (held_.size() - used_ < n) {
+    held_.erase(0, used_);
+    used_ = 0;
+    while (held_.size() < n) {
+      const std::string_view more = spill_.read(read_, chunk_, piece_);
+      if (more.empty()) return nullptr;
+      held_.append(more);
+      read_ += more.size();
+    }
+  }
+  const char* at = held_.data() + used_;
+  used_ += n;
+  return at;
+}
+
 std::vector<std::string> exchange_in_rounds(Peers& peers, std::vector<std::string> to_each,
                                             std::size_t round_bytes) {
   const auto processes = static_cast<std::size_t>(peers.size());

@@ -31,6 +31,9 @@ class LineSink {
   std::string held_;
 };
 
+// What a process reads back of its held lines at a time, to write or to hand on.
+inline constexpr std::size_t kSpillChunk = std::size_t{1} << 20;
+
 // Bytes held in an unnamed temporary file (in TMPDIR, or /tmp) until they are read back: a
 // process's lines that wait for those of the processes before it, so that its memory does not
 // grow with its share. A file that cannot be made or written is kept as failure(), for the
@@ -50,6 +53,22 @@ class Spill {
   std::string_view read(std::uint64_t at, std::size_t n, std::string& into);
   // Empties it for what comes next.
   void clear();
+
+  // What was written, read back in turn, `chunk` bytes from the file at a time.
+  class Reader {
+   public:
+    explicit Reader(Spill& spill, std::size_t chunk = kSpillChunk) : spill_(spill), chunk_(chunk) {}
+    // The next `n` bytes, valid until the next call; null when fewer are left.
+    const char* take(std::size_t n);
+
+   private:
+    Spill& spill_;
+    std::size_t chunk_;
+    std::uint64_t read_ = 0;  // of the spill
+    std::string piece_;
+    std::string held_;
+    std::size_t used_ = 0;  // of held_
+  };
   const std::optional<Fatal>& failure() const { return failure_; }
 
  private:
@@ -66,8 +85,6 @@ class Spill {
 // What several processes exchange at a time: every exchange stays far below what one MPI message
 // holds, and the memory it takes stays small beside a process's share.
 inline constexpr std::size_t kRoundBytes = std::size_t{64} << 20;
-// What a process reads back of its held lines at a time, to write or to hand on.
-inline constexpr std::size_t kSpillChunk = std::size_t{1} << 20;
 
 // Hands to_each[r] to process r, in rounds of at most `round_bytes` from each process; returns
 // what each process handed in for this one, in process order. Collective.

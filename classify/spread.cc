@@ -52,51 +52,21 @@ void put_held(std::string& out, const Ranked& r) {
   out.append(r.explanation);
 }
 
-// The held documents read back in turn.
-class HeldReader {
- public:
-  explicit HeldReader(Spill& spill) : spill_(spill) {}
-
-  bool next(Ranked& r) {
-    constexpr std::size_t kFixed =
-        sizeof(double) + 3 * sizeof(std::uint64_t) + sizeof(std::uint32_t);
-    const char* at = take(kFixed);
-    if (!at) return false;
-    r.p = get<double>(at);
-    r.document = get<std::uint64_t>(at);
-    r.input = get<std::uint32_t>(at);
-    r.number = get<std::uint64_t>(at);
-    const auto size = static_cast<std::size_t>(get<std::uint64_t>(at));
-    at = take(size);
-    if (!at) return false;
-    r.explanation.assign(at, size);
-    return true;
-  }
-
- private:
-  // The next `n` bytes, or null at the end.
-  const char* take(std::size_t n) {
-    if (held_.size() - used_ < n) {
-      held_.erase(0, used_);
-      used_ = 0;
-      while (held_.size() < n) {
-        const std::string_view more = spill_.read(read_, std::max(n, kSpillChunk), chunk_);
-        if (more.empty()) return nullptr;
-        held_.append(more);
-        read_ += more.size();
-      }
-    }
-    const char* at = held_.data() + used_;
-    used_ += n;
-    return at;
-  }
-
-  Spill& spill_;
-  std::uint64_t read_ = 0;  // of the spill
-  std::string chunk_;
-  std::string held_;
-  std::size_t used_ = 0;
-};
+// The next held document of a spill read back; false at its end.
+bool get_held(Spill::Reader& in, Ranked& r) {
+  constexpr std::size_t kFixed = sizeof(double) + 3 * sizeof(std::uint64_t) + sizeof(std::uint32_t);
+  const char* at = in.take(kFixed);
+  if (!at) return false;
+  r.p = get<double>(at);
+  r.document = get<std::uint64_t>(at);
+  r.input = get<std::uint32_t>(at);
+  r.number = get<std::uint64_t>(at);
+  const auto size = static_cast<std::size_t>(get<std::uint64_t>(at));
+  at = in.take(size);
+  if (!at) return false;
+  r.explanation.assign(at, size);
+  return true;
+}
 
 // This process's documents, taken in input order part after part (a file's share, or the share of
 // the text). Their lines wait in a spill until the part ends, when they go out after those of the
@@ -221,10 +191,10 @@ class Spread {
   // The lines of the held documents of the part, whose first document is numbered `first` in
   // input order, up to the document numbered `usable`: with their sources, or their names.
   void write_held(std::uint64_t first, std::uint64_t usable) {
-    HeldReader held(*held_);
+    Spill::Reader held(*held_);
     std::optional<SharedSources::Cursor> cursor;
     std::string lines;
-    for (Ranked r; held.next(r);) {
+    for (Ranked r; get_held(held, r);) {
       const std::uint64_t number = first + r.document;
       if (number >= usable) break;
       if (sources_) {
