@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "docfile/fatal.h"
+#include "docfile/progress.h"
 
 namespace punb {
 
@@ -63,7 +64,11 @@ void OutFile::close() {
   if (status != 0) fail(errno);
 }
 
-void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void print(std::string_view text) {
+  const ProgressPause pause;
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (pause.paused()) std::fflush(stdout);  // on the terminal before the progress line is back
+}
 
 int checked_exit(int status, const char* tool) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
