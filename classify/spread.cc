@@ -272,7 +272,7 @@ class Spread {
   std::optional<SharedSources> sources_;
   TextName name_;
   std::string explanation_;
-  std::string line_;
+  std::string line_;            // a document's line or held record, as it is made
   std::optional<Spill> lines_;  // the part's lines so far
   std::optional<Spill> held_;   // the part's documents that wait for their sources or names
   std::uint64_t seen_ = 0;      // this process's documents so far
