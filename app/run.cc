@@ -67,7 +67,7 @@ int report_fatal(const std::string& message, const std::string& detail) {
 std::string help_or_version(const std::vector<std::string>& args, const char* tool) {
   // Alone, as the companions take them; anywhere else they are words the scan passes over.
   if (args.size() != 1) return {};
-  if (args[0] == "--help") return kUsageSynopsis;
+  if (args[0] == "--help") return name_program(kUsageSynopsis, "punb", tool);
   if (args[0] == "--version") return std::string(tool) + " " PUNB_VERSION "\n";
   return {};
 }

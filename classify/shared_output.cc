@@ -1,12 +1,15 @@
 #include "classify/shared_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "classify/lines.h"
 #include "docfile/together.h"
@@ -180,6 +183,58 @@ std::vector<std::int64_t> counts_of_all(Peers& peers, std::int64_t mine) {
   return {all.begin(), all.end()};
 }
 
+namespace {
+
+std::string boot_id() {
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(in, id);
+  return id;
+}
+
+// How another process of the same machine reaches the unnamed file `fd` of this one.
+std::string unnamed_reach(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return {};
+  std::ostringstream reach;
+  reach << boot_id() << ' ' << getpid() << ' ' << fd << ' ' << st.st_dev << ' ' << st.st_ino;
+  return reach.str();
+}
+
+// The file `reach` describes, open for writing, or -1 where it cannot be reached (another
+// machine, or another view of the processes).
+int open_unnamed(const std::string& reach) {
+  std::istringstream in(reach);
+  std::string id;
+  long pid = 0;
+  int fd = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  if (!(in >> id >> pid >> fd >> dev >> ino) || id.empty() || id != boot_id()) return -1;
+  // Never waits: what is there may be another process's pipe.
+  const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+  const int mine = ::open(link.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st;
+  if (mine >= 0 && fstat(mine, &st) == 0 && st.st_dev == dev && st.st_ino == ino &&
+      fcntl(mine, F_SETFL, 0) == 0) {
+    return mine;
+  }
+  if (mine >= 0) ::close(mine);
+  return -1;
+}
+
+// Ends the run in every process when one has no descriptor, with the first one's error.
+void refuse_unopened(Peers& peers, int fd, int err, const std::string& path) {
+  const std::int64_t failed = peers.min(fd < 0 ? peers.rank() : INT64_MAX);
+  if (failed == INT64_MAX) return;
+  std::string why = std::strerror(err);
+  peers.share(why, static_cast<int>(failed));
+  if (fd >= 0) ::close(fd);
+  throw Fatal(kCannotWrite, path + ": " + why);
+}
+
+}  // namespace
+
 InOrderOutput::InOrderOutput(Peers& peers, const std::optional<std::string>& path, bool at_once,
                              std::function<void(std::string_view)> print, std::size_t chunk)
     : peers_(peers), chunk_(chunk) {
@@ -187,17 +242,46 @@ InOrderOutput::InOrderOutput(Peers& peers, const std::optional<std::string>& pat
     if (peers.leads()) sink_.emplace(std::move(print), at_once);
     return;
   }
-  // The leading process makes the temporary file beside the named one; all write their parts
-  // into it, and it takes its name only once all have written theirs.
-  std::string temporary;
+  // The leading process makes the file that stands in for the named one, all write their parts
+  // into it, and it takes its name only once all have written theirs. The stand-in has no name
+  // while every process reaches it through the leading one's descriptor (one machine); otherwise
+  // it gets a temporary one, which a signal that ends the leading process removes.
+  std::string reach;
   on_leader(peers, [&] {
     staged_.emplace(kCannotWrite);
     OutFile& file = staged_->add(*path);
-    temporary = staged_->temporary(0);
-    if (temporary.empty()) in_place_ = &file;
+    if (staged_->in_place(0)) {
+      in_place_ = &file;
+    } else if (staged_->temporary(0).empty()) {
+      reach = "unnamed " + unnamed_reach(staged_->descriptor(0));
+    } else {
+      reach = "named " + staged_->name_temporarily(0);
+    }
   });
-  peers.share(temporary, 0);
-  if (!temporary.empty()) shared_.emplace(peers, temporary, *path, kCannotWrite);
+  peers.share(reach, 0);
+  if (reach.empty()) return;
+  int fd = -1;
+  int err = 0;
+  auto open_named = [&](const std::string& name) {
+    fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    err = errno;
+  };
+  if (peers.leads()) {
+    fd = fcntl(staged_->descriptor(0), F_DUPFD_CLOEXEC, 0);
+    err = errno;
+  } else if (reach.starts_with("unnamed ")) {
+    fd = open_unnamed(reach.substr(8));
+  } else {
+    open_named(reach.substr(6));
+  }
+  if (reach.starts_with("unnamed ") && peers.min(fd >= 0 ? 1 : 0) == 0) {
+    std::string name;
+    on_leader(peers, [&] { name = staged_->name_temporarily(0); });
+    peers.share(name, 0);
+    if (fd < 0) open_named(name);
+  }
+  refuse_unopened(peers, fd, err, *path);
+  shared_.emplace(peers, fd, *path, kCannotWrite);
 }
 
 void InOrderOutput::deliver(std::string_view text) {

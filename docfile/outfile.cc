@@ -70,6 +70,24 @@ void print(std::string_view text) {
   if (pause.paused()) std::fflush(stdout);  // on the terminal before the progress line is back
 }
 
+std::string name_program(std::string_view usage, std::string_view name, std::string_view as) {
+  std::string text;
+  while (!usage.empty()) {
+    const std::size_t end = usage.find('\n');
+    std::string_view line = usage.substr(0, end == std::string_view::npos ? usage.size() : end + 1);
+    usage.remove_prefix(line.size());
+    std::size_t at = line.starts_with("usage: ") ? 7 : 0;
+    at = line.find_first_not_of(' ', at);
+    if (at != std::string_view::npos && line.substr(at).starts_with(name) &&
+        line.substr(at + name.size()).starts_with(' ')) {
+      text.append(line.substr(0, at)).append(as);
+      line.remove_prefix(at + name.size());
+    }
+    text.append(line);
+  }
+  return text;
+}
+
 int checked_exit(int status, const char* tool) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "%s: standard output: write error\n", tool);

@@ -60,6 +60,10 @@ class OutFile {
 // Standard output carries the reports; a failure to write it is found at the end of the run.
 void print(std::string_view text);
 
+// A usage text for the program `as`: where a line of `usage` names the program `name` (after
+// "usage: " or the spaces that line up the synopsis), it names `as`.
+std::string name_program(std::string_view usage, std::string_view name, std::string_view as);
+
 // The exit status of a run whose product went to standard output: `status`, unless standard
 // output could not take it all, which `tool` then says on standard error (status 1).
 int checked_exit(int status, const char* tool);

@@ -131,42 +131,34 @@ void ClassifierSelection::record(double positive_prior, double miss_rate) {
 }
 
 void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& peers, RunLog& log,
-               std::string_view log_header, std::string_view console_header) {
+               std::string_view log_header, std::string_view console_header, bool keep) {
   progress_part("test");
   EvaluationCounters counters;
-  RunLog::Section& section = log.sections.emplace_back();
+  const auto section = static_cast<std::int64_t>(log.blocks.size());
   // One process writes its lines as they come; several, each its share at once.
   std::string mine;
   test.score_all(table, pool, [&](const ScoredTests& s) {
-    if (peers.size() == 1) {
-      log.file.append(s.lines);
-    } else {
-      mine += s.lines;
-    }
-    section.mine_bytes += static_cast<std::int64_t>(s.lines.size());
+    if (peers.size() == 1) log.file.append(s.lines);
+    if (peers.size() > 1 || keep) mine += s.lines;
     for (std::size_t j = 0; j < s.labels.size(); ++j) {
       counters.count_label(s.labels[j]);
       counters.count_decision(s.labels[j], s.post[j].positive());
     }
   });
-  if (peers.size() == 1) {
-    section.mine = log.file.size() - section.mine_bytes;
-  } else {
+  if (peers.size() > 1) {
     // Lines after a fault of the first pass are not written, as one process would not have.
-    std::size_t keep = 0;
-    for (std::int64_t n = test.lines_before_fault(); n > 0 && keep < mine.size(); --n) {
-      keep = mine.find('\n', keep) + 1;
+    std::size_t keep_bytes = 0;
+    for (std::int64_t n = test.lines_before_fault(); n > 0 && keep_bytes < mine.size(); --n) {
+      keep_bytes = mine.find('\n', keep_bytes) + 1;
     }
-    mine.resize(keep);
-    section.mine_bytes = static_cast<std::int64_t>(keep);
-    section.mine = log.file.take_room(section.mine_bytes);
-    log.file.write_at(section.mine, mine);
+    mine.resize(keep_bytes);
+    log.file.write_at(log.file.take_room(static_cast<std::int64_t>(keep_bytes)), mine);
   }
   test.raise_fault();
+  if (keep) log.lines[section] = std::move(mine);
   add_up(counters, peers);
   const ReportLines lines = report_lines(counters);
-  section.block = log.file.size();
-  std::string block;
+  std::string& block = log.blocks.emplace_back();
   for (std::string_view text :
        {kSeparator, log_header, std::string_view(lines.recall), std::string_view(lines.precision),
         std::string_view(lines.f_measure), std::string_view(lines.accuracy),
@@ -183,11 +175,11 @@ void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& 
 FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
                             std::int32_t iterations, TestSet* test, RunLog* log, bool keep_model,
                             WorkerPool& pool, Peers& peers) {
-  auto test_and_report = [&](const ScoreTable& table, std::string_view header) {
+  auto test_and_report = [&](const ScoreTable& table, std::string_view header, bool keep) {
     if (!test || !log) return;
     std::string console = "\n";  // an append: g++ 12 misreads "\n" + header as an overlapping copy
     console.append(header);
-    test_pass(*test, table, pool, peers, *log, header, console);
+    test_pass(*test, table, pool, peers, *log, header, console, keep);
   };
   std::vector<Posteriors> post[2];
   FinalChoice choice;
@@ -203,9 +195,10 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
     SecondStage stage = build_second_stage_model(spy, split, lambda, pool, peers);
     Model model = std::move(stage.model);
     ScoreTable table(model, spy.mask, spy.vocab, &pool);
-    // The final result is read from the run log by section number, and round 0's sections come
-    // first: the model kept is round 0's classifier of the selected number. The models are kept
-    // only until the selection is known.
+    // The final result is the run log's section of the selected number, and round 0's sections
+    // come first: the model and the lines kept are round 0's classifier of that number. They are
+    // kept only while they may be selected: the first classifier's, and the latest one's until
+    // the next entry tells (any of round 0's when a later round may select).
     const bool keep = round == 0;
     const bool keep_models = keep && keep_model;
     auto record = [&](const Model& current) {
@@ -214,7 +207,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
       if (keep) choice.sequence.push_back({current.priors.pos, miss_rate});
     };
     record(model);
-    test_and_report(table, kFirstClassifierHeader);
+    test_and_report(table, kFirstClassifierHeader, keep);
     if (keep_models) choice.model = model;  // the first classifier, unless an iteration is selected
     Model previous;
     WeightedCounts counts(spy.vocab);
@@ -228,7 +221,15 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
       record(model);
       // Entry t decides for entry t - 1 at the earliest: the one before this iteration.
       if (keep_models && !chose_before && selection.selected()) choice.model = std::move(previous);
-      test_and_report(table, iteration_header(t));
+      if (keep && log && rounds == 1) {
+        if (selection.selected()) {
+          std::erase_if(log->lines,
+                        [&](const auto& s) { return s.first != *selection.selected(); });
+        } else if (t > 1) {
+          log->lines.erase(t - 1);
+        }
+      }
+      test_and_report(table, iteration_header(t), keep && (rounds > 1 || !selection.selected()));
     }
     if (selection.selected()) choice.selected = *selection.selected();
   }

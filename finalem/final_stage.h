@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,23 +31,21 @@ class ClassifierSelection {
   std::optional<std::int64_t> selected_;
 };
 
-// The run log as the processes write it: where each section's probability lines and result block
-// begin, and where this process's lines stand among a section's.
+// The run log as the processes write it. It is only ever written, never read back (it may be
+// /dev/null or a pipe): the final result comes from what is kept here, every section's result
+// block, and this process's probability lines of the sections that may still be selected.
 struct RunLog {
   explicit RunLog(SharedOutFile& file) : file(file) {}
   SharedOutFile& file;
-  struct Section {
-    std::int64_t mine = 0;        // this process's probability lines
-    std::int64_t mine_bytes = 0;  // and their length
-    std::int64_t block = 0;       // the result block
-  };
-  std::vector<Section> sections;
+  std::vector<std::string> blocks;
+  std::map<std::int64_t, std::string> lines;  // by section number
 };
 
 // Tests a model on the test set: one probability line per document and the result block go to
-// the run log, the header and the report lines to standard output.
+// the run log, the header and the report lines to standard output. With `keep`, the log keeps
+// the lines as the section's.
 void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& peers, RunLog& log,
-               std::string_view log_header, std::string_view console_header);
+               std::string_view log_header, std::string_view console_header, bool keep);
 
 // What the final stage chose: the selected classifier index and that classifier's model, and the
 // statistics the selection read (entry 0 the first classifier, entry t iteration t).

@@ -9,8 +9,8 @@
 
 namespace punb {
 
-// Closes the run log, reads it back and copies the probability lines of section `selected` to
-// the result file; returns the final report: the banner and that section's result block.
+// Closes the run log and writes the probability lines of section `selected`, as the log holds
+// them, to the result file; returns the final report: the banner and that section's result block.
 std::string write_final_result(RunLog& log, const RunFiles& files, std::int64_t selected,
                                Peers& peers);
 

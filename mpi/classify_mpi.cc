@@ -34,8 +34,9 @@ int main(int argc, char** argv) {
     const auto options = punb::classify::parse_options({argv + 1, argv + argc});
     if (options.help || options.version) {
       if (peers.leads()) {
-        std::fputs(options.help ? punb::classify::kUsage : "punb-classify-mpi " PUNB_VERSION "\n",
-                   stdout);
+        punb::print(options.help ? punb::name_program(punb::classify::kUsage, "punb-classify",
+                                                      "punb-classify-mpi")
+                                 : std::string("punb-classify-mpi " PUNB_VERSION "\n"));
       }
       return session.finish(peers.leads() ? punb::checked_exit(0, "punb-classify") : 0);
     }

@@ -117,6 +117,23 @@ std::vector<double> read_result_file(const std::string& path, std::size_t docume
   return posteriors;
 }
 
+std::vector<double> read_posteriors(const std::string& path) {
+  DocumentReader in(path, kBadInput);
+  std::vector<double> posteriors;
+  Line line;
+  while (in.next(line)) {
+    const std::string_view text = text_of(line);
+    const std::optional<double> p = parse_probability(text.substr(0, text.find('\t')));
+    if (!p) {
+      in.fail_at_line(excerpt(text) +
+                      " does not begin with a probability (a decimal number from 0 to 1)");
+    }
+    posteriors.push_back(*p);
+    refuse_too_many(in, posteriors.size());
+  }
+  return posteriors;
+}
+
 bool run_log_holds(const std::string& path, const std::vector<double>& posteriors) {
   DocumentReader in(path, kBadInput);
   std::size_t matched = 0;  // probability lines just before this one that equal the start

@@ -24,6 +24,10 @@ std::optional<double> parse_probability(std::string_view line);
 std::vector<double> read_result_file(const std::string& path, std::size_t documents,
                                      const std::string& test_path);
 
+// Posteriors a line, as punb-classify prints them: each line's text up to its first tab (a
+// source or an explanation may follow) is a probability.
+std::vector<double> read_posteriors(const std::string& path);
+
 // One tested classifier of the run log: 0 the first classifier, t iteration t.
 struct LogSection {
   std::int64_t classifier = 0;

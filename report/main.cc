@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -12,8 +13,10 @@
 #include "docfile/outfile.h"
 #include "docfile/runfiles.h"
 #include "docfile/staged.h"
+#include "docfile/workpool.h"
 #include "report/inputs.h"
 #include "report/picture.h"
+#include "report/pu_report.h"
 #include "report/run.h"
 #include "report/table.h"
 
@@ -21,15 +24,32 @@ namespace {
 
 constexpr int kExitFatal = 1;
 constexpr int kExitUsage = 2;
-constexpr const char* kUsage = "usage: punb-report STEM [-o FILE.svg] [--tsv]\n";
+constexpr const char* kUsage =
+    "usage: punb-report STEM [-o FILE.svg] [--tsv]\n"
+    "       punb-report STEM --unlabeled FILE [--prior P] [-o FILE.svg] [--tsv]\n";
 
 struct Options {
   bool help = false;
   bool version = false;
   std::string stem;
-  std::string picture;  // STEM.report.svg unless -o names another file
+  std::string picture;  // STEM.report.svg (STEM.pu-report.svg) unless -o names another file
   punb::report::TableStyle style = punb::report::TableStyle::aligned;
+  // The figures without labelled negatives: the unlabeled documents' posteriors, and the prior
+  // when it is known.
+  std::string unlabeled;
+  std::optional<double> prior;
 };
+
+// A prior strictly between 0 and 1, or none.
+std::optional<double> prior_value(std::string_view text) {
+  double p = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), p);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(p > 0) ||
+      !(p < 1)) {
+    return std::nullopt;
+  }
+  return p;
+}
 
 // The command line, or none when it is not one.
 std::optional<Options> scan_options(const std::vector<std::string_view>& args) {
@@ -44,14 +64,23 @@ std::optional<Options> scan_options(const std::vector<std::string_view>& args) {
     } else if (args[i] == "-o") {
       if (i + 1 == args.size() || picture) return std::nullopt;
       picture = std::string(args[++i]);
+    } else if (args[i] == "--unlabeled") {
+      if (i + 1 == args.size() || !o.unlabeled.empty() || args[i + 1].empty()) return std::nullopt;
+      o.unlabeled = args[++i];
+    } else if (args[i] == "--prior") {
+      if (i + 1 == args.size() || o.prior) return std::nullopt;
+      if (!(o.prior = prior_value(args[++i]))) return std::nullopt;
     } else if (args[i].starts_with("-") || !o.stem.empty() || args[i].empty()) {
       return std::nullopt;
     } else {
       o.stem = args[i];
     }
   }
-  if (o.stem.empty() || (picture && picture->empty())) return std::nullopt;
-  o.picture = picture ? *picture : o.stem + ".report.svg";
+  if (o.stem.empty() || (picture && picture->empty()) || (o.prior && o.unlabeled.empty())) {
+    return std::nullopt;
+  }
+  o.picture =
+      picture ? *picture : o.stem + (o.unlabeled.empty() ? ".report.svg" : ".pu-report.svg");
   return o;
 }
 
@@ -59,7 +88,8 @@ std::optional<Options> scan_options(const std::vector<std::string_view>& args) {
 void refuse_run_file_as_picture(const Options& o) {
   const punb::RunFiles files = punb::RunFiles::from_stem(o.stem);
   for (const std::string& f :
-       {files.positive, files.unlabeled, files.test, files.log, files.result}) {
+       {files.positive, files.unlabeled, files.test, files.log, files.result, o.unlabeled}) {
+    if (f.empty()) continue;
     std::error_code ignored;
     if (std::filesystem::equivalent(o.picture, f, ignored)) {
       throw punb::Fatal(punb::report::kBadInput, o.picture + ": this is the run's file " + f +
@@ -68,8 +98,24 @@ void refuse_run_file_as_picture(const Options& o) {
   }
 }
 
+// Held-out positives against unlabeled documents.
+int pu_report(const Options& o) {
+  punb::WorkerPool pool(punb::thread_count(0));
+  const punb::report::PuReport rep =
+      punb::report::load_pu_report(o.stem, o.unlabeled, o.prior, pool);
+  if (rep.negatives_left_out > 0) {
+    std::cerr << "punb-report: " << rep.test_path << ": its " << rep.negatives_left_out
+              << " negative lines are left out: these figures need no labelled negatives\n";
+  }
+  if (!rep.warning.empty()) std::cerr << "punb-report: warning: " << rep.warning << "\n";
+  punb::replace_file(o.picture, punb::report::draw_pu_report(rep, o.stem), punb::report::kBadInput);
+  punb::print(punb::report::format_pu_table(rep, o.style));
+  return punb::checked_exit(0, "punb-report");
+}
+
 int report(const Options& o) {
   refuse_run_file_as_picture(o);
+  if (!o.unlabeled.empty()) return pu_report(o);
   const punb::report::RunReport run = punb::report::load_run(o.stem);
   if (!run.note.empty()) std::cerr << "punb-report: " << run.note << "\n";
   // The picture first: a run that ends on a fault then prints no table that looks finished.

@@ -4,71 +4,13 @@
 #include <cmath>
 
 #include "report/histogram.h"
-#include "report/svg.h"
+#include "report/plot.h"
 
 namespace punb::report {
 
 namespace {
 
 constexpr double kWidth = 960;
-constexpr const char* kGrid = "#e4e4e4";
-constexpr const char* kAxis = "#444";
-constexpr const char* kPositiveColor = "#0072B2";
-constexpr const char* kNegativeColor = "#D55E00";
-
-// A plotting area and the data range it shows.
-struct Frame {
-  double left, top, width, height;
-  double x_min, x_max, y_min, y_max;
-
-  Point at(double x, double y) const {
-    return {left + (x - x_min) / (x_max - x_min) * width,
-            top + height - (y - y_min) / (y_max - y_min) * height};
-  }
-  double right() const { return left + width; }
-  double bottom() const { return top + height; }
-};
-
-struct Tick {
-  double value;
-  std::string label;
-};
-
-std::vector<Tick> even_ticks(double from, double to, double step, int decimals) {
-  std::vector<Tick> ticks;
-  for (double v = from; v <= to + step / 1000; v += step)
-    ticks.push_back({v, fixed_decimals(v, decimals)});
-  return ticks;
-}
-
-// Grid lines, tick labels and axis titles; the x ticks are placed at data values.
-void draw_axes(SvgCanvas& svg, const Frame& f, const std::vector<Tick>& x_ticks,
-               const std::vector<Tick>& y_ticks, const std::string& x_title,
-               const std::string& y_title) {
-  for (const Tick& t : y_ticks) {
-    const Point p = f.at(f.x_min, t.value);
-    svg.line(p, {f.right(), p.y}, {kGrid, 1, ""});
-    svg.text({p.x - 6, p.y + 4}, t.label, 12, Anchor::end);
-  }
-  for (const Tick& t : x_ticks) {
-    const Point p = f.at(t.value, f.y_min);
-    svg.line({p.x, f.top}, {p.x, f.bottom()}, {kGrid, 1, ""});
-    svg.text({p.x, f.bottom() + 16}, t.label, 12, Anchor::middle);
-  }
-  svg.line({f.left, f.top}, {f.left, f.bottom()}, {kAxis, 1, ""});
-  svg.line({f.left, f.bottom()}, {f.right(), f.bottom()}, {kAxis, 1, ""});
-  svg.text({f.left + f.width / 2, f.bottom() + 38}, x_title, 13, Anchor::middle);
-  svg.text({f.left - 44, f.top + f.height / 2}, y_title, 13, Anchor::middle, false, -90);
-}
-
-void legend_entry(SvgCanvas& svg, Point at, const Stroke& s, const std::string& label) {
-  svg.line({at.x, at.y - 4}, {at.x + 26, at.y - 4}, s);
-  svg.text({at.x + 32, at.y}, label, 12);
-}
-
-void heading(SvgCanvas& svg, Point at, const std::string& text) {
-  svg.text(at, text, 15, Anchor::start, true);
-}
 
 struct Series {
   const char* label;
@@ -307,31 +249,6 @@ void draw_curves(SvgCanvas& svg, const RunReport& run, double top) {
   svg.text({596, y}, "the ROC curve of a random ranking", 12);
 }
 
-// Posterior ticks on the log-odds axis: 0.5, and 10^-e and 1 - 10^-e where they fit.
-std::vector<Tick> posterior_ticks(double half_range) {
-  std::vector<Tick> ticks = {{0, "0.5"}};
-  const int step = half_range > 24 ? 5 : half_range > 10 ? 2 : 1;
-  for (int e = step; e <= 16; e += step) {
-    const double p = std::pow(10.0, -e);
-    const double x = log_odds(p);
-    if (-x > half_range) break;
-    const std::string exponent = "1e-" + std::to_string(e);
-    ticks.push_back({x, e == 1 ? "0.1" : exponent});
-    ticks.push_back({-x, e == 1 ? "0.9" : "1-" + exponent});
-  }
-  return ticks;
-}
-
-// A count step of 1, 2 or 5 times a power of ten giving at most five ticks.
-double count_step(std::int64_t most) {
-  double step = 1;
-  while (static_cast<double>(most) / step > 5) {
-    const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-    step *= mantissa == 2 ? 2.5 : 2;
-  }
-  return step;
-}
-
 // (3) Back-to-back histograms of the positive posterior: positive documents up, negative down.
 void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
   const Histogram h = bin_posteriors(run.result, run.positive);
@@ -341,7 +258,7 @@ void draw_histograms(SvgCanvas& svg, const RunReport& run, double top) {
     most = std::max({most, h.positives[i], h.negatives[i]});
   }
   most = std::max({most, h.zero_positives, h.zero_negatives, h.one_positives, h.one_negatives});
-  const double step = count_step(most);
+  const double step = count_step(static_cast<double>(most));
   const double top_count = step * std::ceil(static_cast<double>(most) / step);
   // Posteriors printed as exactly 0 or 1 have no log-odds: they get a bin of their own at
   // either end, set apart from the log-odds axis.

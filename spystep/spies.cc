@@ -44,8 +44,7 @@ void split_positive_set(const std::string& positive_set, const std::vector<std::
       in, lines, pool, peers, files,
       [&](std::int64_t line) -> std::size_t { return is_spy(spies, first + line) ? 0 : 1; },
       &line_bytes);
-  spy.close();
-  rest.close();
+  close_together(files);
 }
 
 }  // namespace punb

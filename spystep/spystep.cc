@@ -56,8 +56,7 @@ void split_unlabeled_set(const std::string& unlabeled_set, int round,
       in, static_cast<std::int64_t>(reliable.size()), pool, peers, files,
       [&](std::int64_t i) -> std::size_t { return reliable[static_cast<std::size_t>(i)]; },
       &line_bytes);
-  remaining_file.close();
-  reliable_file.close();
+  close_together(files);
 }
 
 }  // namespace

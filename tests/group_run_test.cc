@@ -2,9 +2,12 @@
 // stand-in of MPI): every output byte, the printed reports and the faults must be those of one
 // process, at every number of processes, and wherever in the inputs the shares are cut.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,6 +19,7 @@
 #include "app/options.h"
 #include "app/run.h"
 #include "docfile/fatal.h"
+#include "docfile/shared_out.h"
 #include "peers/local_peers.h"
 #include "peers_conformance.h"
 #include "test_support.h"
@@ -49,6 +53,46 @@ TEST(LocalGroup, DoesWhatPeersMustDo) {
   for (int r : {0, 2}) {
     EXPECT_THROW(std::rethrow_exception(errors[static_cast<std::size_t>(r)]), PeerLost);
   }
+}
+
+// A file every process writes a part of, on a file system that fills up: the process whose
+// write fails is the first, after the others wrote their later parts. Every process ends on the
+// write error, and the file is cut where the failed write began: what is left is what one process
+// would have written up to there, never a gap of NUL bytes.
+TEST(SharedOutFile, AFailedWriteLeavesNoGapBehindTheOthers) {
+  TempDir dir;
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  if (mount("tmpfs", dir.root().c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "no small file system: " << std::strerror(errno);
+  struct Unmount {
+    const std::string& at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{dir.root()};
+  const std::string path = dir.path("f");
+  auto part = [](int rank) { return std::string(24 << 10, static_cast<char>('a' + rank)); };
+  LocalGroup group(3);
+  const auto errors = group.run([&](Peers& peers) {
+    SharedOutFile file(peers, path, "can not open", "can not write");
+    const std::string mine = part(peers.rank());
+    const std::int64_t at = file.take_room(static_cast<std::int64_t>(mine.size()));
+    for (int turn = peers.size() - 1; turn >= 0; --turn) {
+      if (peers.rank() == turn) file.write_at(at, mine);
+      peers.wait_for_all();
+    }
+    file.close();
+  });
+  for (const std::exception_ptr& e : errors) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const Fatal& f) {
+      EXPECT_EQ(f.message(), "can not write");
+    } catch (...) {
+      ADD_FAILURE() << "another fault than the write error, or none";
+    }
+  }
+  const std::string left = dir.read("f");
+  EXPECT_LT(left.size(), std::size_t{24} << 10);
+  EXPECT_EQ(left, part(0).substr(0, left.size()));
 }
 
 const char* const kOutputs[] = {"c.output",          "c.log",          "spy",    "pos_withoutspy",

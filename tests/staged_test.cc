@@ -3,8 +3,11 @@
 #include "docfile/staged.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,18 +34,23 @@ std::string failure_of(F&& f) {
 }
 
 TEST(StagedFiles, NeverRemovesANameItDidNotCreate) {
-  TempDir dir;
-  dir.write("m", "earlier\n");
-  // Every temporary name this process could take is another's already.
-  std::vector<std::string> taken;
-  for (int attempt = 0; attempt <= 100; ++attempt) {
-    taken.push_back("m.tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
-    dir.write(taken.back(), "another's\n");
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed stand-in" : "named stand-in");
+    allow_unnamed_files(unnamed);
+    TempDir dir;
+    dir.write("m", "earlier\n");
+    // Every temporary name this process could take is another's already.
+    std::vector<std::string> taken;
+    for (int attempt = 0; attempt <= 100; ++attempt) {
+      taken.push_back("punb.tmp-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
+      dir.write(taken.back(), "another's\n");
+    }
+    EXPECT_EQ(failure_of([&] { replace_file(dir.path("m"), "new\n", "can not write"); }),
+              dir.path("m") + ": File exists");
+    EXPECT_EQ(dir.read("m"), "earlier\n");
+    for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
   }
-  EXPECT_EQ(failure_of([&] { replace_file(dir.path("m"), "new\n", "can not write"); }),
-            dir.path("m") + ": File exists");
-  EXPECT_EQ(dir.read("m"), "earlier\n");
-  for (const std::string& name : taken) EXPECT_EQ(dir.read(name), "another's\n") << name;
+  allow_unnamed_files(true);
 }
 
 // A run that ends before its files are committed leaves the earlier files and none of its own.
@@ -61,10 +69,14 @@ TEST(StagedFiles, AnUncommittedRunLeavesNoFileOfItsOwn) {
 
 TEST(StagedFiles, ChecksAPathBeforeTheRunAsTheWritingWould) {
   struct Case {
-    const char* path;
+    std::string path;
     std::string detail;  // "": the path can be written
   };
+  // The longest legal name, and one byte more.
+  const std::string longest(255, 'n');
   std::vector<Case> cases = {
+      {longest, ""},
+      {longest + "n", longest + "n: File name too long"},
       {"new", ""},
       {"file", ""},
       {"link_to_file", ""},
@@ -91,7 +103,7 @@ TEST(StagedFiles, ChecksAPathBeforeTheRunAsTheWritingWould) {
   fs::create_symlink("loop", dir.path("loop"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    const bool device = c.path[0] == '/';
+    const bool device = c.path.starts_with('/');
     const std::string path = device ? c.path : dir.path(c.path);
     const std::string detail = c.detail.empty() ? "" : dir.path(c.detail);
     EXPECT_EQ(failure_of([&] { check_writable(path, "can not write"); }), detail);
@@ -101,8 +113,42 @@ TEST(StagedFiles, ChecksAPathBeforeTheRunAsTheWritingWould) {
   }
   EXPECT_EQ(dir.read("file"), "m\n");
   EXPECT_EQ(dir.read("new"), "m\n");
+  EXPECT_EQ(dir.read(longest), "m\n");
   EXPECT_TRUE(fs::is_symlink(dir.path("link_to_file")));
   fs::permissions(dir.path("locked"), fs::perms::owner_all);
+}
+
+// A signal that ends the process while files are staged leaves the earlier files and nothing of
+// the run's: an unnamed stand-in goes with the process, even when killed outright; a named one is
+// removed by the signals that ask a process to end.
+TEST(StagedFiles, ASignalThatEndsTheRunLeavesNothingOfItsOwn) {
+  struct Case {
+    bool unnamed;
+    int signal;
+  };
+  for (const Case c : {Case{true, SIGKILL}, Case{true, SIGTERM}, Case{false, SIGTERM},
+                       Case{false, SIGINT}, Case{false, SIGHUP}}) {
+    SCOPED_TRACE(std::string(c.unnamed ? "unnamed, " : "named, ") + strsignal(c.signal));
+    TempDir dir;
+    dir.write("m", "earlier\n");
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(c.signal, SIG_DFL);  // also where the test runs with it ignored
+      allow_unnamed_files(c.unnamed);
+      StagedFiles files("can not write");
+      files.add(dir.path("m")).write("new\n");
+      files.add(dir.path("n")).write("new\n");
+      raise(c.signal);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.root())) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"m"});
+    EXPECT_EQ(dir.read("m"), "earlier\n");
+  }
 }
 
 }  // namespace

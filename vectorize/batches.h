@@ -22,6 +22,7 @@ struct DocumentRef {
 // Consecutive documents, their text back to back (or where it is held).
 struct Batch {
   std::uint64_t sequence = 0;
+  std::uint64_t first_document = 0;  // the number of its first document in the reading order
   std::string text;
   std::vector<DocumentRef> documents;
 

@@ -31,6 +31,10 @@ STEM.vocab.options (how the words were read).
   --max-df F               drop words found in more than this fraction of them (default 1.0)
   --max-words N            keep the N words of highest document frequency (default and at
                            most 499999)
+  --holdout F              write a random share F (0 to 1) of the positive documents to
+                           STEM.test, label 1, and to STEM.unlabel instead of STEM.pos:
+                           held-out positives
+  --seed N                 the seed of that draw, 0 to 18446744073709551615 (default 1)
   -j N                     threads (default and 0: the CPUs this process may use; at most
                            256 are used)
   --help                   this text
@@ -53,12 +57,14 @@ Int whole_number(const std::string& option, const std::string& text, Int low, In
   return value;
 }
 
-double fraction(const std::string& option, const std::string& text) {
+// A fraction above 0 (or from 0 when `zero` is allowed) and at most 1.
+double fraction(const std::string& option, const std::string& text, bool zero = false) {
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value) || value <= 0 || value > 1) {
-    throw UsageError(option + " takes a fraction above 0 and at most 1, not '" + text + "'");
+      !std::isfinite(value) || value < 0 || (value == 0 && !zero) || value > 1) {
+    throw UsageError(option + " takes a fraction " + (zero ? "from 0" : "above 0") +
+                     " and at most 1, not '" + text + "'");
   }
   return value;
 }
@@ -73,8 +79,12 @@ constexpr PathOption kPathOptions[] = {{"--pos", SetKind::positive, 0},
                                        {"--test-pos", SetKind::test, 1},
                                        {"--test-neg", SetKind::test, -1}};
 
-void check_complete(const Options& o, const std::vector<std::string>& limit_options) {
+void check_complete(const Options& o, const std::vector<std::string>& limit_options,
+                    bool seed_given) {
   if (o.stem.empty()) throw UsageError("-o STEM is missing");
+  if (seed_given && !o.holdout) throw UsageError("--seed draws the documents of --holdout");
+  if (o.holdout && !o.has(SetKind::positive))
+    throw UsageError("--holdout takes positive documents: give them with --pos");
   if (o.vocabulary_file.empty()) {
     if (!o.has(SetKind::positive) || !o.has(SetKind::unlabeled))
       throw UsageError("building a vocabulary needs --pos and --unlabel (or give --vocab FILE)");
@@ -91,6 +101,7 @@ void check_complete(const Options& o, const std::vector<std::string>& limit_opti
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
   std::vector<std::string> limit_options;  // given, to refuse them with --vocab
+  bool seed_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::string inline_value;
@@ -136,6 +147,11 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--max-words") {
       o.limits.max_words = whole_number<std::uint32_t>(name, value(), 1, words::kMaxIndex);
       limit_options.push_back(name);
+    } else if (name == "--holdout") {
+      o.holdout = fraction(name, value(), true);
+    } else if (name == "--seed") {
+      o.seed = whole_number<std::uint64_t>(name, value(), 0, UINT64_MAX);
+      seed_given = true;
     } else if (name == "-j") {
       // As punb reads it: any count that fits in 32 bits, of which kMaxThreads are used.
       o.threads =
@@ -152,7 +168,7 @@ Options parse_options(const std::vector<std::string>& args) {
     }
   }
   if (o.help || o.version) return o;
-  check_complete(o, limit_options);
+  check_complete(o, limit_options, seed_given);
   // Training files are read first, by both passes; each set keeps the order given.
   std::stable_sort(o.inputs.begin(), o.inputs.end(),
                    [](const InputPath& a, const InputPath& b) { return a.set < b.set; });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ struct Options {
   WordOptions words;
   words::VocabularyLimits limits;
   int threads = 0;  // -j; resolved to the default when 0
+  // --holdout: the share of the positive documents written to the test set (label 1) instead of
+  // the training set; --seed: the seed of that draw.
+  std::optional<double> holdout;
+  std::uint64_t seed = 1;
   bool help = false;
   bool version = false;
 

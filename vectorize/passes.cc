@@ -38,8 +38,10 @@ class SharedReader {
 
   bool next(Batch& batch) {
     std::lock_guard lock(mutex_);
+    const std::uint64_t before = reader_->documents();
     if (stopped_ || !reader_->next(batch, kBatchBytes, kBatchDocuments)) return false;
     batch.sequence = sequence_++;
+    batch.first_document = before;
     progress_.update(reader_->documents(), reader_->bytes());
     return true;
   }
@@ -172,7 +174,7 @@ class TrainingCounter final : public words::WordSink {
     ++document_;
     if (record_) document_start_ = words_->size();
   }
-  void end_document(std::uint32_t input, std::uint64_t line) {
+  void end_document(std::uint32_t input, std::uint64_t line, bool held) {
     flush();
     if (!record_) return;
     // Each word was recorded with its occurrences so far: what it has now, less that, is its
@@ -181,7 +183,7 @@ class TrainingCounter final : public words::WordSink {
       RecordedWord& w = (*words_)[k];
       w.count = static_cast<std::uint32_t>(table_.value(w.entry).occurrences) - w.count;
     }
-    record_->documents.push_back({input, line, words_->size()});
+    record_->documents.push_back({input, held ? 1u : 0u, line, words_->size()});
   }
   void word(std::string_view w) override {
     if (!filter_.keeps(w)) return;
@@ -324,6 +326,7 @@ class DocumentEncoder final : public words::WordSink {
 
 struct EncodedDocument {
   SetKind set;
+  bool held;
   std::size_t line_end;
   std::size_t id_end;
   std::uint32_t input;
@@ -346,33 +349,67 @@ struct EncodedBatch {
   }
 };
 
-// Files the document just encoded: its source, its place in the batch, its set's totals.
-void add_encoded(const InputFile& input, std::uint32_t input_number, std::uint64_t line,
-                 DocumentEncoder& encoder, EncodedBatch& out) {
-  out.ids += source_name(input, line);
-  out.ids += '\n';
-  out.documents.push_back({input.set, out.lines.size(), out.ids.size(), input_number, line});
-  SetTotals& t = out.totals[set_number(input.set)];
-  ++t.documents;
-  t.positive += input.label > 0;
-  t.occurrences += encoder.take_occurrences();
-  t.out_of_vocabulary += encoder.take_out_of_vocabulary();
+// A document's set and label as written: a held-out positive is a positive test document, and
+// an unlabeled one besides.
+struct Destination {
+  SetKind set;
+  int label;
+  bool held;
+};
+Destination destination(const InputFile& input, bool held) {
+  return held ? Destination{SetKind::test, 1, true} : Destination{input.set, input.label, false};
 }
 
-void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs,
+bool is_held(const HoldOut* held_out, const InputFile& input, std::uint64_t document) {
+  return held_out && input.set == SetKind::positive && held_out->contains(document);
+}
+
+// Files the document just encoded: its source, its place in the batch, its sets' totals.
+void add_encoded(const InputFile& input, Destination to, std::uint32_t input_number,
+                 std::uint64_t line, DocumentEncoder& encoder, EncodedBatch& out) {
+  out.ids += source_name(input, line);
+  out.ids += '\n';
+  out.documents.push_back({to.set, to.held, out.lines.size(), out.ids.size(), input_number, line});
+  const std::uint64_t occurrences = encoder.take_occurrences();
+  const std::uint64_t out_of_vocabulary = encoder.take_out_of_vocabulary();
+  for (const SetKind set : {to.set, SetKind::unlabeled}) {
+    SetTotals& t = out.totals[set_number(set)];
+    ++t.documents;
+    t.positive += set == SetKind::test && to.label > 0;
+    t.occurrences += occurrences;
+    t.out_of_vocabulary += out_of_vocabulary;
+    if (!to.held) break;
+  }
+}
+
+void add_replaced(std::vector<std::pair<std::uint32_t, std::uint64_t>>& replaced,
+                  std::uint32_t input, std::uint64_t n) {
+  if (n == 0) return;
+  if (!replaced.empty() && replaced.back().first == input)
+    replaced.back().second += n;
+  else
+    replaced.emplace_back(input, n);
+}
+
+// Splits a document's text and encodes it as `to` says.
+void encode_text(std::string_view text, const InputFile& input, Destination to,
+                 std::uint32_t input_number, std::uint64_t line, words::WordSplitter& splitter,
+                 DocumentEncoder& encoder, EncodedBatch& out) {
+  splitter.split(text, encoder);
+  encoder.finish(to.label, out.lines);
+  add_encoded(input, to, input_number, line, encoder, out);
+  add_replaced(out.replaced, input_number, splitter.take_replaced());
+}
+
+void encode_batch(const Batch& batch, const std::vector<InputFile>& inputs, const HoldOut* held_out,
                   words::WordSplitter& splitter, DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
-  for (const DocumentRef& d : batch.documents) {
+  for (std::size_t k = 0; k < batch.documents.size(); ++k) {
+    const DocumentRef& d = batch.documents[k];
     const InputFile& input = inputs[d.input];
-    splitter.split(batch.text_of(d), encoder);
-    encoder.finish(input.label, out.lines);
-    add_encoded(input, d.input, d.line, encoder, out);
-    if (const std::uint64_t n = splitter.take_replaced()) {
-      if (!out.replaced.empty() && out.replaced.back().first == d.input)
-        out.replaced.back().second += n;
-      else
-        out.replaced.emplace_back(d.input, n);
-    }
+    const bool held = is_held(held_out, input, batch.first_document + k);
+    encode_text(batch.text_of(d), input, destination(input, held), d.input, d.line, splitter,
+                encoder, out);
   }
 }
 
@@ -380,14 +417,15 @@ void encode_recorded(const RecordedBatch& batch, const RecordedWord* words,
                      const std::vector<InputFile>& inputs, const std::uint32_t* index_of,
                      DocumentEncoder& encoder, EncodedBatch& out) {
   out.clear();
+  out.replaced = batch.replaced;
   std::size_t from = batch.words_begin;
   for (const RecordedDocument& d : batch.documents) {
     const InputFile& input = inputs[d.input];
-    encoder.finish_recorded(words + from, d.words_end - from, index_of, input.label, out.lines);
+    const Destination to = destination(input, d.held != 0);
+    encoder.finish_recorded(words + from, d.words_end - from, index_of, to.label, out.lines);
     from = d.words_end;
-    add_encoded(input, d.input, d.line, encoder, out);
+    add_encoded(input, to, d.input, d.line, encoder, out);
   }
-  out.replaced = batch.replaced;
 }
 
 void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets& written) {
@@ -396,8 +434,12 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
   const std::string_view lines(batch.lines);
   const std::string_view ids(batch.ids);
   for (const EncodedDocument& d : batch.documents) {
-    emit({d.set, lines.substr(line, d.line_end - line), ids.substr(id, d.id_end - id), d.input,
-          d.number});
+    const std::string_view text = lines.substr(line, d.line_end - line);
+    const std::string_view source = ids.substr(id, d.id_end - id);
+    emit({d.set, text, source, d.input, d.number});
+    // "1 pairs" or "1": the same line without its label.
+    if (d.held)
+      emit({SetKind::unlabeled, text.substr(text.size() > 2 ? 2 : 1), source, d.input, d.number});
     line = d.line_end;
     id = d.id_end;
   }
@@ -412,9 +454,18 @@ void emit_batch(const EncodedBatch& batch, const EmitDocument& emit, WrittenSets
 
 }  // namespace
 
+std::uint64_t count_documents(const Corpus& corpus, std::size_t first, std::size_t count) {
+  const std::unique_ptr<BatchSource> source = corpus.open(first, count);
+  Batch batch;
+  while (source->next(batch, kBatchBytes, SIZE_MAX)) {
+  }
+  return source->documents();
+}
+
 TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
-                                   WordSplitters& splitters, std::size_t recording_limit) {
+                                   WordSplitters& splitters, std::size_t recording_limit,
+                                   const HoldOut* held_out) {
   const std::vector<InputFile>& inputs = corpus.inputs();
   SharedReader reader(corpus, 0, training, "counting training words");
   const auto thread_count = static_cast<std::size_t>(threads);
@@ -440,17 +491,15 @@ TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
             record->words_begin = words[t].size();
           }
           counter.record_into(record, &words[t]);
-          for (const DocumentRef& d : batch.documents) {
+          for (std::size_t k = 0; k < batch.documents.size(); ++k) {
+            const DocumentRef& d = batch.documents[k];
+            const bool held = is_held(held_out, inputs[d.input], batch.first_document + k);
             counter.begin_document();
             splitter.split(batch.text_of(d), counter);
-            counter.end_document(d.input, d.line);
-            ++documents[t][set_number(inputs[d.input].set)];
+            counter.end_document(d.input, d.line, held);
+            ++documents[t][set_number(held ? SetKind::unlabeled : inputs[d.input].set)];
             const std::uint64_t n = splitter.take_replaced();
-            if (n == 0 || !record) continue;
-            if (!record->replaced.empty() && record->replaced.back().first == d.input)
-              record->replaced.back().second += n;
-            else
-              record->replaced.emplace_back(d.input, n);
+            if (record) add_replaced(record->replaced, d.input, n);
           }
           counter.record_into(nullptr, nullptr);
           if (!record) continue;
@@ -535,7 +584,7 @@ TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
 
 WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters, Recording* recording) {
+                        WordSplitters& splitters, Recording* recording, const HoldOut* held_out) {
   const std::vector<InputFile>& inputs = corpus.inputs();
   const bool recorded = recording && recording->complete;
   // The words of the documents to read are looked up by their text.
@@ -574,7 +623,7 @@ WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                             encoder, encoded);
             r = RecordedBatch();
           } else if (reader.next(batch)) {
-            encode_batch(batch, inputs, splitter, encoder, encoded);
+            encode_batch(batch, inputs, held_out, splitter, encoder, encoded);
             sequence = batch.sequence;
           } else {
             break;

@@ -11,6 +11,7 @@
 
 #include "vectorize/arena.h"
 #include "vectorize/batches.h"
+#include "vectorize/holdout.h"
 #include "vectorize/sources.h"
 #include "words/filter.h"
 #include "words/vocabulary.h"
@@ -53,6 +54,7 @@ struct RecordedWord {
 
 struct RecordedDocument {
   std::uint32_t input;
+  std::uint32_t held = 0;  // 1 for a held-out positive
   std::uint64_t line;
   std::size_t words_end;  // in the words its thread recorded
 };
@@ -92,12 +94,17 @@ struct TrainingWords {
 // Past this many bytes of recorded words the first pass drops its recording.
 inline constexpr std::size_t kRecordingLimit = std::size_t{1} << 30;
 
+// The documents of input files [first, count), as the passes read them.
+std::uint64_t count_documents(const Corpus& corpus, std::size_t first, std::size_t count);
+
 // First pass, over input files [0, training): every word's document frequency and count, and
-// a recording of the documents' words within `recording_limit` bytes.
+// a recording of the documents' words within `recording_limit` bytes. The positive documents of
+// `held_out` (numbered in reading order) are counted as unlabeled documents.
 TrainingWords count_training_words(const Corpus& corpus, std::size_t training,
                                    const words::WordFilter& filter, int threads,
                                    WordSplitters& splitters,
-                                   std::size_t recording_limit = kRecordingLimit);
+                                   std::size_t recording_limit = kRecordingLimit,
+                                   const HoldOut* held_out = nullptr);
 
 struct SetTotals {
   std::uint64_t documents = 0;
@@ -128,8 +135,11 @@ using EmitDocument = std::function<void(const WrittenDocument&)>;
 // increasing index order (test lines led by their label), handed to `emit` with its source.
 // Documents come out in input order whatever the number of threads, one at a time. The
 // documents of a complete `recording` (taken apart as they are written) are not read again.
+// The positive documents of `held_out` come out twice: as test documents labelled 1, and then as
+// unlabeled documents.
 WrittenSets encode_sets(const Corpus& corpus, const words::WordFilter& filter,
                         const words::Vocabulary& vocabulary, int threads, const EmitDocument& emit,
-                        WordSplitters& splitters, Recording* recording = nullptr);
+                        WordSplitters& splitters, Recording* recording = nullptr,
+                        const HoldOut* held_out = nullptr);
 
 }  // namespace punb::vectorize

@@ -1,6 +1,7 @@
 #include "vectorize/run.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -31,18 +32,25 @@ struct BuiltVocabulary {
   Recording recording;  // of the training documents, for writing them
 };
 
-BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
-                                 const words::WordFilter& filter, WordSplitters& splitters) {
-  const auto training = static_cast<std::size_t>(
-      std::find_if(inputs.begin(), inputs.end(),
-                   [](const InputFile& f) { return f.set == SetKind::test; }) -
+// The input files before the first of set `set`: inputs come in set order.
+std::size_t inputs_before(const std::vector<InputFile>& inputs, SetKind set) {
+  return static_cast<std::size_t>(
+      std::find_if(inputs.begin(), inputs.end(), [&](const InputFile& f) { return f.set >= set; }) -
       inputs.begin());
+}
+
+BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>& inputs,
+                                 const words::WordFilter& filter, WordSplitters& splitters,
+                                 const HoldOut* held_out) {
   TrainingWords counted =
-      count_training_words(Corpus(inputs), training, filter, o.threads, splitters);
+      count_training_words(Corpus(inputs), inputs_before(inputs, SetKind::test), filter, o.threads,
+                           splitters, kRecordingLimit, held_out);
   for (SetKind set : {SetKind::positive, SetKind::unlabeled}) {
     if (counted.documents[set_number(set)] == 0) {
-      throw Fatal("empty training set", paths_of(o, set) + ": no documents for the " +
-                                            kSetName[set_number(set)] + " set");
+      const bool all_held = set == SetKind::positive && held_out && held_out->size() > 0;
+      throw Fatal("empty training set",
+                  paths_of(o, set) + ": no documents for the " + kSetName[set_number(set)] +
+                      " set" + (all_held ? " (--holdout took every one of them)" : ""));
     }
   }
   BuiltVocabulary built;
@@ -55,7 +63,7 @@ BuiltVocabulary build_vocabulary(const Options& o, const std::vector<InputFile>&
 }
 
 void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltVocabulary& built,
-            const WrittenSets& written, std::ostream& log) {
+            const WrittenSets& written, const HoldOut* held_out, std::ostream& log) {
   for (std::uint32_t i : written.skipped)
     log << "punb-vectorize: " << inputs[i].path
         << ": NUL bytes in the first 8 kB, not text: skipped\n";
@@ -66,9 +74,14 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
     log << "punb-vectorize: " << path << ": " << n << " invalid UTF-8 sequence(s) replaced\n";
   }
 
+  if (held_out) {
+    log << "punb-vectorize: held out: " << held_out->size() << " of " << held_out->documents()
+        << " positive documents (seed " << o.seed << "), the first " << held_out->size()
+        << " lines of " << o.stem << ".test and of " << o.stem << ".unlabel\n";
+  }
   log << "punb-vectorize: documents:";
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (!o.has(static_cast<SetKind>(s))) continue;
+    if (!o.has(static_cast<SetKind>(s)) && !held_out) continue;
     const SetTotals& t = written.sets[s];
     log << " " << kSetName[s] << " " << t.documents;
     if (s == set_number(SetKind::test))
@@ -86,7 +99,7 @@ void report(const Options& o, const std::vector<InputFile>& inputs, const BuiltV
   }
   log << "punb-vectorize: word occurrences kept / not in the vocabulary:";
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (o.has(static_cast<SetKind>(s)))
+    if (o.has(static_cast<SetKind>(s)) || held_out)
       log << " " << kSetName[s] << " " << written.sets[s].occurrences << " / "
           << written.sets[s].out_of_vocabulary;
   }
@@ -110,10 +123,23 @@ void run(const Options& o, std::ostream& log) {
   const std::vector<InputFile> inputs = list_inputs(o.inputs, warnings);
   for (const std::string& w : warnings) log << "punb-vectorize: " << w << "\n";
 
+  // The positive documents are counted first, for a draw that does not depend on how the
+  // passes share them out. A fraction of 0 holds out nothing and writes what a run without it
+  // writes. The held-out positives are unlabeled training documents too, as spies are: the
+  // classifier then learns from them as from the unlabeled positives, whose posteriors theirs
+  // stand for.
+  std::optional<HoldOut> held_out;
+  if (o.holdout && *o.holdout > 0) {
+    const std::uint64_t positives =
+        count_documents(Corpus(inputs), 0, inputs_before(inputs, SetKind::unlabeled));
+    held_out.emplace(positives, *o.holdout, o.seed);
+  }
+  const HoldOut* held = held_out ? &*held_out : nullptr;
+
   WordSplitters splitters(o.words.fold, o.threads);
   BuiltVocabulary built;
   if (o.vocabulary_file.empty())
-    built = build_vocabulary(o, inputs, filter, splitters);
+    built = build_vocabulary(o, inputs, filter, splitters, held);
   else
     built.vocabulary = words::read_vocabulary(o.vocabulary_file);
 
@@ -122,7 +148,7 @@ void run(const Options& o, std::ostream& log) {
   std::array<OutFile*, kSets> lines{};
   std::array<OutFile*, kSets> ids{};
   for (std::size_t s = 0; s < kSets; ++s) {
-    if (!o.has(static_cast<SetKind>(s))) continue;
+    if (!o.has(static_cast<SetKind>(s)) && !held) continue;
     const std::string path = o.stem + kSetExtension[s];
     lines[s] = &files.add(path);
     ids[s] = &files.add(path + ".ids");
@@ -136,9 +162,9 @@ void run(const Options& o, std::ostream& log) {
         lines[set_number(d.set)]->write(d.line);
         ids[set_number(d.set)]->write(d.source);
       },
-      splitters, &built.recording);
+      splitters, &built.recording, held);
   files.commit();
-  report(o, inputs, built, written, log);
+  report(o, inputs, built, written, held, log);
 }
 
 }  // namespace punb::vectorize

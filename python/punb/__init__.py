@@ -10,10 +10,14 @@ Text is read as punb-vectorize reads it by TextVectorizer:
     >>> vectorizer = punb.TextVectorizer()
     >>> X = vectorizer.fit_transform(texts)        # the vocabulary and lines of punb-vectorize
     >>> model.fit(X, y).save_model("m", vocabulary=vectorizer)   # punb-classify m --text ...
+
+Figures without labelled negatives, from held-out positives (y = 1) and unlabeled documents
+(y = 0), are in punb.metrics (pu_f1_score, estimate_prior, make_pu_scorer, ...).
 """
 
+from . import metrics
 from ._core import __version__
 from ._estimator import PUNaiveBayes, load_model
 from ._text import TextVectorizer
 
-__all__ = ["PUNaiveBayes", "TextVectorizer", "load_model", "__version__"]
+__all__ = ["PUNaiveBayes", "TextVectorizer", "load_model", "metrics", "__version__"]

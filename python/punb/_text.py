@@ -168,6 +168,11 @@ class TextVectorizer(TransformerMixin, BaseEstimator):
             listed = list(self.stop_words)
             if not all(isinstance(w, str) for w in listed):
                 raise ValueError("stop_words must hold str")
+            for w in listed:
+                try:
+                    w.encode("utf-8")
+                except UnicodeEncodeError as e:
+                    raise ValueError(f"stop word {w!r} is not text: {e.reason}") from None
         return dict(fold=bool(self.fold), min_length=min_length, builtin_stop_words=builtin,
                     stop_words=listed, min_df=min_df, max_df=float(max_df), max_words=max_words)
 

@@ -531,6 +531,7 @@ PYBIND11_MODULE(_core, m) {
       py::arg("threshold_rate"), py::arg("iterations"), py::arg("n_jobs"),
       "Trains on the rows of a CSR matrix: y = 1 positive, y = 0 unlabeled, in row order.");
   punb::python::add_text_reading(m);
+  punb::python::add_metrics(m);
   m.def("available_cpus", &punb::available_cpus,
         "The CPUs this process may run on (its affinity mask).");
 }

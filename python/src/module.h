@@ -25,4 +25,8 @@ struct TextWords {
 // Adds the text reading (TextWords, fit_text) to the module.
 void add_text_reading(pybind11::module_& m);
 
+// Adds the figures without labelled negatives (pu_decision_figures, pu_score_figures,
+// corrected_auc).
+void add_metrics(pybind11::module_& m);
+
 }  // namespace punb::python

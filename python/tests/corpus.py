@@ -14,7 +14,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 def tool(name):
     """The built tool: from the environment (ctest sets it), else the test build's."""
     variable = {"punb": "PUNB_BINARY", "punb-classify": "PUNB_CLASSIFY_BINARY",
-                "punb-vectorize": "PUNB_VECTORIZE_BINARY"}[name]
+                "punb-vectorize": "PUNB_VECTORIZE_BINARY", "punb-report": "PUNB_REPORT_BINARY"}[name]
     path = os.environ.get(variable) or str(REPO / "build" / "test" / name)
     if not os.access(path, os.X_OK):
         raise RuntimeError(f"{path} is not built; set {variable} to the built {name}")

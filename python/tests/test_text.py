@@ -271,6 +271,7 @@ BAD = [
     (dict(max_words=500000), ValueError, "max_words"),
     (dict(stop_words="french"), ValueError, "stop_words"),
     (dict(stop_words=["a", 3]), ValueError, "stop_words"),
+    (dict(stop_words=["a", "\ud800"]), ValueError, r"stop word '\\ud800'"),
     (dict(n_jobs=0), ValueError, "n_jobs"),
 ]
 

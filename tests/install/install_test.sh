@@ -42,7 +42,7 @@ if compgen -G "$build/python/punb/_core*.so" >/dev/null; then
   module=$(basename "$build"/python/punb/_core*.so)
   package_files() {
     printf '%s\n' "$1/punb/__init__.py" "$1/punb/$module" "$1/punb/_estimator.py" \
-      "$1/punb/_matrix.py" "$1/punb/_text.py"
+      "$1/punb/_matrix.py" "$1/punb/_text.py" "$1/punb/metrics.py"
   }
   expected=$( (echo "$expected"; package_files "./lib/python$x/site-packages") | sort)
 fi

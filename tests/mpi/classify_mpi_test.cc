@@ -3,10 +3,13 @@
 // threads each; faults in the first and the last process's share; a process killed in the middle
 // of a run.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -138,14 +141,22 @@ TEST(ClassifyMpi, FaultsAsOneProcessMeetsThem) {
       1, 2);
 }
 
-bool temporary_beside(const TempDir& dir, const std::string& name) {
-  for (const auto& entry : fs::directory_iterator(dir.root()))
-    if (entry.path().filename().string().starts_with(name + ".tmp-")) return true;
+// Whether a process of `dir` has a file of it open that has no name (the -o file's stand-in).
+bool unnamed_file_open(const TempDir& dir) {
+  const std::string folder = fs::canonical(dir.root()).string() + "/";
+  for (const pid_t pid : test::processes_of(CLASSIFY_MPI_BINARY, dir.root())) {
+    std::error_code ignored;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+      const std::string link = fs::read_symlink(fd.path(), ignored).string();
+      if (link.starts_with(folder) && link.ends_with(" (deleted)")) return true;
+    }
+  }
   return false;
 }
 
 // A process killed while the processes write the -o file: the launcher ends with a failure
-// within seconds, nothing is left running, and the file keeps its earlier content.
+// within seconds, nothing is left running, and the file keeps its earlier content, with nothing
+// beside it.
 TEST(ClassifyMpiFaults, KilledProcessLeavesNoHalfWrittenFile) {
   TempDir dir;
   test::generate_corpus(dir, "k",
@@ -156,12 +167,52 @@ TEST(ClassifyMpiFaults, KilledProcessLeavesNoHalfWrittenFile) {
   for (int k = 0; k < 4; ++k) many += unlabeled;
   dir.write("many", many);
   dir.write("out", "earlier output\n");
-  // Killed while the run writes under a temporary name.
+  std::vector<std::string> before;
+  for (const auto& e : fs::directory_iterator(dir.root())) before.push_back(e.path().filename());
+  // Killed while the run writes the file that stands in for "out".
   test::kill_one_of_two(
       dir, CLASSIFY_MPI_BINARY,
       {"m", "many", "many", "many", "--explain", "40", "--rank", "-j", "1", "-o", "out"},
-      [&] { return temporary_beside(dir, "out"); });
+      [&] { return unnamed_file_open(dir); });
   EXPECT_EQ(dir.read("out"), "earlier output\n");
+  std::vector<std::string> after;
+  for (const auto& e : fs::directory_iterator(dir.root())) after.push_back(e.path().filename());
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(after, before);
+}
+
+// A read-only -o file, replaced by a user who owns it but is not root: the processes write the
+// stand-in, which takes the file's permission bits only once complete, as punb-classify does.
+TEST(ClassifyMpi, ReplacesAReadOnlyFileOfItsUser) {
+  const passwd* user = getpwnam("nobody");
+  if (geteuid() != 0 || !user) GTEST_SKIP() << "needs root and the user nobody to run as another";
+  TempDir dir;
+  test::generate_corpus(dir, "k", "--pos 40 --unlabel 200 --test 10 --vocab 300 --words 8");
+  ASSERT_EQ(test::run_punb(dir, {"-nb", "-f", "k", "--model", "m"}).status, 0);
+  dir.write("out", "old\n");
+  for (const auto& e : fs::recursive_directory_iterator(dir.root()))
+    ASSERT_EQ(chown(e.path().c_str(), user->pw_uid, user->pw_gid), 0);
+  ASSERT_EQ(chown(dir.root().c_str(), user->pw_uid, user->pw_gid), 0);
+  fs::permissions(dir.path("out"), fs::perms(0444));
+  const test::RunResult one =
+      test::run_in_directory(dir.root(), CLASSIFY_BINARY, {"m", "k.unlabel"});
+  std::vector<std::string> command = {"setpriv",
+                                      "--reuid=" + std::to_string(user->pw_uid),
+                                      "--regid=" + std::to_string(user->pw_gid),
+                                      "--clear-groups",
+                                      "env",
+                                      "HOME=" + dir.root()};
+  for (const std::string& a : test::launcher(2)) command.push_back(a);
+  command.insert(command.end(), {CLASSIFY_MPI_BINARY, "m", "k.unlabel", "-o", "out"});
+  const test::RunResult r =
+      test::run_in_directory(dir.root(), command[0], {command.begin() + 1, command.end()});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(dir.read("out") == one.out) << "the -o file differs";
+  struct stat st;
+  ASSERT_EQ(stat(dir.path("out").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(st.st_uid, user->pw_uid);
 }
 
 }  // namespace

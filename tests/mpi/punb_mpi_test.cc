@@ -17,6 +17,7 @@
 
 #include "differential_runs.h"
 #include "mpi_support.h"
+#include "run_file_kinds.h"
 
 namespace punb {
 namespace {
@@ -118,6 +119,22 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
     });
 
+// The run files as devices and pipes, which the leading process writes front to back.
+class PunbMpiRunFile : public ::testing::TestWithParam<test::RunFileKind> {};
+
+TEST_P(PunbMpiRunFile, GivesWhatPlainFilesGive) {
+  const test::RunFileKind& k = GetParam();
+  for (int processes : {2, 3}) {
+    SCOPED_TRACE(std::to_string(processes) + " processes");
+    test::expect_as_with_plain_files(k, [&](const TempDir& d) {
+      return test::run_on(processes, d, PUNB_MPI_BINARY, {k.mode, "-f", "c", "-j", "1"});
+    });
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PunbMpiRunFile, ::testing::ValuesIn(test::kRunFileKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A corpus of `lines` lines per set with a bad line at `bad` (0-based) of one file.
 Make with_bad_line(const std::string& file, int bad, const std::string& text) {
   return [=](const TempDir& d) {
@@ -157,6 +174,18 @@ TEST(PunbMpiFaults, BadLineInTheFirstOrTheLastShare) {
       ASSERT_EQ(one.run.status, 1);
       expect_same(one, run_punb_mpi(make, {mode}, processes, "1"));
     }
+  }
+}
+
+// Asked for help, each program names itself where the one-process tool names itself.
+TEST(PunbMpiPrograms, HelpNamesTheProgram) {
+  TempDir dir;
+  for (const auto& [program, name] : {std::pair{PUNB_MPI_BINARY, "punb-mpi"},
+                                      std::pair{CLASSIFY_MPI_BINARY, "punb-classify-mpi"}}) {
+    const test::RunResult r = test::run_on(2, dir, program, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(std::string("usage: ") + name + " ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(std::string(" ") + name + " --help"), std::string::npos) << r.out;
   }
 }
 

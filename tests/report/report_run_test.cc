@@ -3,7 +3,9 @@
 // that names the file and line, with no picture left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -215,8 +217,17 @@ INSTANTIATE_TEST_SUITE_P(Files, Faults, ::testing::ValuesIn(kFaults),
 
 TEST(CommandLine, WrongUseIsStatusTwo) {
   TempDir dir;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"-o", "x.svg"}, {"c", "-o"}, {"c", "d"}, {"c", "-x"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"-o", "x.svg"},
+                                             {"c", "-o"},
+                                             {"c", "d"},
+                                             {"c", "-x"},
+                                             {"c", "--prior", "0.5"},
+                                             {"c", "--unlabeled"},
+                                             {"c", "--unlabeled", "u", "--prior", "1"},
+                                             {"c", "--unlabeled", "u", "--prior", "0"},
+                                             {"c", "--unlabeled", "u", "--prior", "nan"}}) {
     const test::RunResult r = run_report(dir, args);
     EXPECT_EQ(r.status, 2) << args.size();
     EXPECT_NE(r.err.find("usage: punb-report STEM"), std::string::npos);
@@ -270,6 +281,112 @@ TEST(OneClassOnly, UndefinedFiguresAreDashes) {
   EXPECT_EQ(std::vector(row.begin() + 6, row.end()), std::vector<std::string>(4, "-"));
   const std::string svg = dir.read("c.report.svg");
   for (const char* word : {"nan", "inf"}) EXPECT_EQ(svg.find(word), std::string::npos) << word;
+}
+
+// Without labelled negatives: the test set's positive lines are the held-out positives, and
+// every figure is its formula, worked out here from the files.
+TEST(WithoutNegatives, EveryFigureIsItsFormula) {
+  TempDir dir;
+  finished_run(dir);
+  std::vector<double> held, unlabeled;
+  const std::vector<std::string> labels = split(dir.read("c.test"), '\n');
+  const std::vector<std::string> output = split(dir.read("c.output"), '\n');
+  std::string u, held_lines;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const bool positive = labels[i].starts_with("1 ");
+    if (positive) held.push_back(std::stod(output[i]));
+    if (positive) held_lines += output[i] + "\n";
+    if (!positive || i % 3 == 0) {  // a third of the positives among the unlabeled documents
+      unlabeled.push_back(std::stod(output[i]));
+      u += output[i] + (i % 2 ? "\tsource " + std::to_string(i) : "") + "\n";
+    }
+  }
+  dir.write("u.txt", u);
+  auto called = [](const std::vector<double>& v) {
+    double n = 0;
+    for (double p : v) n += 1 - p <= p;
+    return n / static_cast<double>(v.size());
+  };
+  const double r = called(held), q = called(unlabeled), prior = 0.3;
+  double won = 0;
+  for (double p : held)
+    for (double x : unlabeled) won += p > x ? 1 : p == x ? 0.5 : 0;
+  const double auc = won / static_cast<double>(held.size() * unlabeled.size());
+  std::vector<double> sorted = held;
+  std::sort(sorted.rbegin(), sorted.rend());
+  const double at = sorted[(held.size() + 3) / 4 - 1];
+  auto share_at = [&](const std::vector<double>& v) {
+    return static_cast<double>(
+               std::count_if(v.begin(), v.end(), [&](double p) { return p >= at; })) /
+           static_cast<double>(v.size());
+  };
+  const double precision = std::min(1.0, prior * r / q);
+  const std::map<std::string, double> expected = {
+      {"held_out_positives", static_cast<double>(held.size())},
+      {"unlabeled_documents", static_cast<double>(unlabeled.size())},
+      {"recall", r},
+      {"positive_share", q},
+      {"lee_liu", r * r / q},
+      {"prior_given", prior},
+      {"precision", precision},
+      {"f1", 2 * precision * r / (precision + r)},
+      {"roc_auc", std::clamp((auc - prior / 2) / (1 - prior), 0.0, 1.0)},
+      {"roc_auc_unlabeled", auc},
+  };
+  const test::RunResult given =
+      run_report(dir, {"c", "--unlabeled", "u.txt", "--prior", "0.3", "--tsv"});
+  ASSERT_EQ(given.status, 0) << given.err;
+  EXPECT_NE(given.err.find("negative lines are left out"), std::string::npos) << given.err;
+  std::vector<std::string> rows = split(given.out, '\n');
+  ASSERT_EQ(rows.size(), expected.size() + 1);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const std::vector<std::string> cells = split(rows[i], '\t');
+    ASSERT_TRUE(expected.count(cells[0])) << cells[0];
+    EXPECT_NEAR(std::stod(cells[1]), expected.at(cells[0]), 1e-15) << cells[0];
+    if (cells[2] != "-") {
+      EXPECT_LE(std::stod(cells[2]), std::stod(cells[1])) << cells[0];
+      EXPECT_GE(std::stod(cells[3]), std::stod(cells[1])) << cells[0];
+    }
+  }
+  // The held-out positives among the unlabeled documents, as punb-vectorize puts them, are taken
+  // out again.
+  dir.write("w.txt", held_lines + u);
+  const test::RunResult taken =
+      run_report(dir, {"c", "--unlabeled", "w.txt", "--prior", "0.3", "--tsv"});
+  EXPECT_EQ(taken.out, given.out) << taken.err;
+  std::string ones;  // above every held-out posterior, equal to none
+  for (std::size_t i = 0; i < held.size() + 5; ++i) ones += "1\n";
+  dir.write("ones.txt", ones);
+  const test::RunResult kept = run_report(dir, {"c", "--unlabeled", "ones.txt", "--tsv"});
+  EXPECT_NE(kept.out.find("unlabeled_documents\t" + std::to_string(held.size() + 5) + "\t"),
+            std::string::npos)
+      << kept.out;
+  const test::RunResult estimated = run_report(dir, {"c", "--unlabeled", "u.txt"});
+  ASSERT_EQ(estimated.status, 0) << estimated.err;
+  const std::string prior_row = split(estimated.out, '\n')[6];
+  EXPECT_EQ(prior_row.rfind("prior (estimated)", 0), 0u) << prior_row;
+  EXPECT_NEAR(std::stod(prior_row.substr(17)), share_at(unlabeled) / share_at(held), 5e-5);
+  const std::string svg = dir.read("c.pu-report.svg");
+  EXPECT_NE(svg.find("held-out"), std::string::npos);
+  for (const char* word : {"nan", "inf"}) EXPECT_EQ(svg.find(word), std::string::npos) << word;
+
+  // No held-out positive, an unlabeled file that is not one: an error naming the file and line.
+  dir.write("v.txt", "0.5\n0.25\tx\n0.5x\n");
+  const test::RunResult bad = run_report(dir, {"c", "--unlabeled", "v.txt"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err.rfind("punb-report: v.txt:3: \"0.5x\" does not begin with a probability", 0),
+            0u)
+      << bad.err;
+  std::string negatives;
+  for (const std::string& line : labels)
+    if (line.starts_with("-1")) negatives += line + "\n";
+  dir.write("c.test", negatives);
+  std::string halves;
+  for (std::size_t i = 0; i < test::count_lines(negatives); ++i) halves += "0.5\n";
+  dir.write("c.output", halves);
+  const test::RunResult none = run_report(dir, {"c", "--unlabeled", "u.txt"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err.rfind("punb-report: c.test: no positive test document", 0), 0u) << none.err;
 }
 
 }  // namespace

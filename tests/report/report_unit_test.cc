@@ -7,8 +7,10 @@
 #include <random>
 #include <vector>
 
+#include "docfile/workpool.h"
 #include "report/histogram.h"
 #include "report/inputs.h"
+#include "report/pu_figures.h"
 #include "report/ranking.h"
 #include "report/svg.h"
 
@@ -247,6 +249,101 @@ TEST(PictureText, CoordinatesAreShortAndNeverNan) {
   const std::string out = svg.finish();
   EXPECT_NE(out.find("x1=\"1.5\" y1=\"2\" x2=\"3.25\" y2=\"0\""), std::string::npos) << out;
   EXPECT_NE(out.find("<text x=\"0\" y=\"0\""), std::string::npos) << out;
+}
+
+// Held-out positives against unlabeled documents, each figure worked out by hand.
+struct PuCase {
+  const char* name;
+  std::vector<double> held, unlabeled;
+  double prior;
+  double recall, share, lee_liu, precision, f1, auc, corrected_auc, estimate;
+};
+
+// clang-format off
+const PuCase kPuCases[] = {
+    // r 3/4, q 3/6; 15 of 24 pairs won; at 0.9: 1 of 4 held-out and 1 of 6 unlabeled.
+    {"mixed", {0.9, 0.8, 0.6, 0.2}, {0.7, 0.4, 0.3, 0.1, 0.95, 0.55}, 0.5,
+     0.75, 0.5, 1.125, 0.75, 0.75, 0.625, 0.75, 4.0 / 6},
+    {"all_tied", {0.5, 0.5}, {0.5, 0.5}, 0.9, 1, 1, 1, 0.9, 1.8 / 1.9, 0.5, 0.5, 1},
+    {"none_found", {0.1}, {0.9, 0.8}, 0.3, 0, 1, 0, 0, 0, 0, 0, 1},  // AUC clipped at 0
+    {"nothing_unlabeled_called", {0.7}, {0.2, 0.1}, 0.4, 1, 0, kNone, kNone, kNone, 1, 1, 0},
+    {"precision_capped", {0.9, 0.1}, {0.9, 0.1, 0.1, 0.1}, 0.6,
+     0.5, 0.25, 1, 1, 2.0 / 3, 0.625, 0.8125, 0.5},
+    {"estimate_above_one", {0.9, 0.2, 0.2, 0.2}, {0.95, 0.9}, 0.5,
+     0.25, 1, 0.0625, 0.125, 1.0 / 6, 0.0625, 0, 4},
+};
+// clang-format on
+
+void PrintTo(const PuCase& c, std::ostream* os) { *os << c.name; }
+
+Ranking pu_ranking(const std::vector<double>& held, const std::vector<double>& unlabeled) {
+  std::vector<double> scores = held;
+  scores.insert(scores.end(), unlabeled.begin(), unlabeled.end());
+  std::vector<bool> positive(scores.size(), false);
+  std::fill(positive.begin(), positive.begin() + static_cast<std::ptrdiff_t>(held.size()), true);
+  return rank_documents(scores, positive);
+}
+
+class PuHandChecked : public ::testing::TestWithParam<PuCase> {};
+
+TEST_P(PuHandChecked, Figures) {
+  const PuCase& c = GetParam();
+  const Ranking r = pu_ranking(c.held, c.unlabeled);
+  const PuFigures given = measure_pu(r, c.prior);
+  expect_figure(given.recall, c.recall, "recall");
+  expect_figure(given.share, c.share, "share");
+  expect_figure(given.lee_liu, c.lee_liu, "Lee and Liu");
+  expect_figure(given.precision, c.precision, "precision");
+  expect_figure(given.f1, c.f1, "F1");
+  expect_figure(given.auc, c.auc, "AUC");
+  expect_figure(given.corrected_auc, c.corrected_auc, "corrected AUC");
+  EXPECT_FALSE(given.estimate);
+  const PuFigures estimated = measure_pu(r, std::nullopt);
+  ASSERT_TRUE(estimated.estimate);
+  EXPECT_NEAR(estimated.estimate->value, c.estimate, 1e-15);
+  EXPECT_EQ(estimated.prior, std::min(1.0, c.estimate));
+  if (*estimated.prior >= 1) {
+    EXPECT_FALSE(estimated.precision || estimated.f1 || estimated.corrected_auc);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rankings, PuHandChecked, ::testing::ValuesIn(kPuCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// 400 held-out positives, 280 of them decided positive, against 4000 unlabeled documents.
+TEST(PuBootstrap, IntervalsHoldTheFigureAtTheirBinomialWidthAtAnyThreadCount) {
+  std::mt19937 random(3);
+  std::vector<double> held, unlabeled;
+  for (int i = 0; i < 400; ++i) held.push_back((i < 280 ? 0.5 : 0) + (random() % 1000) / 2000.0);
+  for (int i = 0; i < 4000; ++i) unlabeled.push_back((random() % 1000) / 999.0);
+  const Ranking r = pu_ranking(held, unlabeled);
+  WorkerPool one(1), three(3);
+  const PuIntervals a = bootstrap_pu(r, std::nullopt, 1000, 1, one);
+  const PuIntervals b = bootstrap_pu(r, std::nullopt, 1000, 1, three);
+  const PuFigures f = measure_pu(r, std::nullopt);
+  auto check = [](const std::optional<Interval>& i, const std::optional<Interval>& j,
+                  const std::optional<double>& v, const char* what) {
+    ASSERT_TRUE(i && j && v) << what;
+    EXPECT_EQ(i->low, j->low) << what;
+    EXPECT_EQ(i->high, j->high) << what;
+    EXPECT_LT(i->low, *v) << what;
+    EXPECT_GT(i->high, *v) << what;
+  };
+  check(a.recall, b.recall, f.recall, "recall");
+  check(a.share, b.share, f.share, "share");
+  check(a.prior, b.prior, f.prior, "prior");
+  check(a.f1, b.f1, f.f1, "F1");
+  check(a.corrected_auc, b.corrected_auc, f.corrected_auc, "corrected AUC");
+  // 2 x 1.96 x sqrt(0.7 x 0.3 / 400) = 0.0898
+  EXPECT_NEAR(a.recall->high - a.recall->low, 0.0898, 0.006);
+  const PuIntervals other = bootstrap_pu(r, std::nullopt, 200, 2, one);
+  EXPECT_NE(other.recall->low + other.share->low, a.recall->low + a.share->low);
+}
+
+TEST(PuWarning, AlmostEverythingOrAlmostNothingCalledPositive) {
+  EXPECT_NE(degenerate_decision({100, 99, 1000, 950}).find("95.0 %"), std::string::npos);
+  EXPECT_NE(degenerate_decision({100, 5, 1000, 0}).find("5.0 %"), std::string::npos);
+  EXPECT_EQ(degenerate_decision({100, 6, 1000, 949}), "");
 }
 
 }  // namespace

@@ -119,6 +119,50 @@ TEST(Vectorize, SameFilesAtEveryThreadCountAndThroughASavedVocabulary) {
   EXPECT_FALSE(dir.exists("new.pos"));
 }
 
+// A share of the positives goes to the test set and among the unlabeled documents, the same at
+// every thread count and drawn anew by another seed; punb runs on a test set of them alone as on
+// any other.
+TEST(Vectorize, HeldOutPositivesLeadTheTestSet) {
+  const TempDir dir;
+  const std::vector<std::string> train(kExample.begin(), kExample.begin() + 4);
+  ASSERT_EQ(run_vectorize(dir, with({"-o", "none"}, kExample)).status, 0);
+  ASSERT_EQ(run_vectorize(dir, with({"-o", "zero", "--holdout", "0"}, kExample)).status, 0);
+  for (const char* ext : kStemFiles)
+    EXPECT_EQ(dir.read(std::string("zero.") + ext), dir.read(std::string("none.") + ext)) << ext;
+  const RunResult one = run_vectorize(
+      dir, with({"-o", "one", "-j", "1", "--holdout", "0.25", "--seed", "3"}, kExample));
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.err.find("held out: 30 of 120 positive documents (seed 3)"), std::string::npos);
+  EXPECT_NE(one.err.find("positive 90 unlabeled 390 test 230 (130 positive, 100 negative)"),
+            std::string::npos)
+      << one.err;
+  ASSERT_EQ(run_vectorize(
+                dir, with({"-o", "three", "-j", "3", "--holdout", "0.25", "--seed", "3"}, kExample))
+                .status,
+            0);
+  for (const char* ext : kStemFiles)
+    EXPECT_EQ(dir.read(std::string("three.") + ext), dir.read(std::string("one.") + ext)) << ext;
+  const auto ids = lines_of(dir.read("one.test.ids"));
+  const auto positives = lines_of(dir.read("one.pos.ids"));
+  std::set<std::string> held(ids.begin(), ids.begin() + 30);
+  for (const std::string& id : held) EXPECT_EQ(id.find("/train/pos/"), id.find("/train/")) << id;
+  for (const std::string& id : positives) EXPECT_FALSE(held.count(id)) << id;
+  EXPECT_EQ(ids[30], EXAMPLE_TEXT_DIR "/test/pos/0001.txt");
+  EXPECT_EQ(lines_of(dir.read("one.unlabel.ids")), with(std::vector(ids.begin(), ids.begin() + 30),
+                                                        lines_of(dir.read("none.unlabel.ids"))));
+  EXPECT_EQ(lines_of(dir.read("one.test"))[29], "1 " + lines_of(dir.read("one.unlabel"))[29]);
+
+  ASSERT_EQ(
+      run_vectorize(dir, with({"-o", "other", "--holdout", "0.25", "--seed", "4"}, train)).status,
+      0);
+  EXPECT_NE(lines_of(dir.read("other.test.ids")), std::vector(ids.begin(), ids.begin() + 30));
+  EXPECT_EQ(count_lines(dir.read("other.test")), 30u);
+  const RunResult pu = run_punb(dir, {"-kov", "-f", "other"});
+  EXPECT_EQ(pu.status, 0) << pu.out;
+  EXPECT_NE(pu.out.find("The Final Result"), std::string::npos);
+  EXPECT_EQ(count_lines(dir.read("other.output")), 30u);
+}
+
 TEST(Vectorize, WordOptionsShapeTheVocabulary) {
   const TempDir dir;
   dir.write("pos", "The cat and THE dog\nI am a cat\n");
@@ -213,6 +257,9 @@ TEST(Vectorize, AFailedRunNamesTheCauseAndLeavesEarlierFilesAlone) {
        "punb-vectorize: none: No such"},
       {{"--pos", "p", "--unlabel", "u", "--test-pos", "gone"}, 1, "punb-vectorize: gone: No such"},
       {{"--pos", "p", "--unlabel", "u", "-j", "-2"}, 2, "punb-vectorize: -j takes"},
+      {{"--pos", "p", "--unlabel", "u", "--holdout", "1"},
+       1,
+       "punb-vectorize: p: no documents for the positive set (--holdout took every one"},
   };
   for (const Failure& c : cases) {
     const RunResult r = run_vectorize(dir, with({"-o", "s"}, c.args));

@@ -44,6 +44,12 @@ TEST(Options, DefaultsAndTheVocabularyMode) {
   EXPECT_EQ(o.limits.max_share, 1.0);
   EXPECT_EQ(o.limits.max_words, kMaxIndex);
   EXPECT_EQ(o.threads, default_thread_count());
+  EXPECT_FALSE(o.holdout);
+  EXPECT_EQ(o.seed, 1u);
+  const Options h =
+      parse_options({"-o", "s", "--pos", "p", "--unlabel", "u", "--holdout", "0", "--seed", "0"});
+  EXPECT_EQ(h.holdout, 0.0);
+  EXPECT_EQ(h.seed, 0u);
   EXPECT_EQ(parse_options({"-o", "s", "--pos", "p", "--unlabel", "u", "-j", "0"}).threads,
             default_thread_count());
   // Any count is taken, as punb takes it; no more than the cap are used.
@@ -73,6 +79,11 @@ TEST(Options, RefusesCommandLinesThatCannotRun) {
       {"--min-df"},
       {"--stop-words", ""},
       {"--pos="},
+      {"--holdout", "1.01"},
+      {"--holdout", "-0.1"},
+      {"--holdout", "nan"},
+      {"--holdout", "0.5", "--seed", "-1"},
+      {"--seed", "1"},
   };
   for (const Args& e : extra) {
     Args args = base;
@@ -88,6 +99,7 @@ TEST(Options, RefusesCommandLinesThatCannotRun) {
       {"-o", "s", "--vocab", "v", "--pos", "p", "--min-df", "2"},
       {"-o", "s", "--vocab", "v", "--pos", "p", "--max-words", "2"},
       {"-o", "", "--pos", "p", "--unlabel", "u"},
+      {"-o", "s", "--vocab", "v", "--test-pos", "t", "--holdout", "0.5"},
   };
   for (const Args& args : incomplete) EXPECT_THROW(parse_options(args), UsageError) << args[1];
 }

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,15 @@ struct Output {
 };
 
 Output run_passes(const Corpus& corpus, int threads, std::size_t recording_limit,
-                  const VocabularyLimits& limits, Vocabulary* kept = nullptr) {
+                  const VocabularyLimits& limits, Vocabulary* kept = nullptr,
+                  const HoldOut* held = nullptr) {
   const std::vector<InputFile>& inputs = corpus.inputs();
   const WordFilter filter;
   WordSplitters splitters(filter.fold, threads);
   std::size_t training = 0;
   while (training < inputs.size() && inputs[training].set != SetKind::test) ++training;
   TrainingWords counted =
-      count_training_words(corpus, training, filter, threads, splitters, recording_limit);
+      count_training_words(corpus, training, filter, threads, splitters, recording_limit, held);
   Output out;
   out.recorded = counted.recording.complete;
   VocabularyCuts cuts;
@@ -44,7 +46,7 @@ Output run_passes(const Corpus& corpus, int threads, std::size_t recording_limit
         out.lines[set_number(d.set)] += d.line;
         out.ids[set_number(d.set)] += d.source;
       },
-      splitters, &counted.recording);
+      splitters, &counted.recording, held);
   if (kept) *kept = vocabulary;
   return out;
 }
@@ -152,6 +154,75 @@ TEST(Passes, TheRecordWritesWhatReadingAgainWrites) {
         EXPECT_EQ(o.written.skipped, reread.written.skipped);
         EXPECT_EQ(o.written.bytes, reread.written.bytes);
       }
+    }
+  }
+}
+
+// round(F x N) of N documents, each of them as often as any other over the seeds.
+TEST(HoldOut, DrawsTheRoundedShareEvenly) {
+  const struct {
+    std::uint64_t documents;
+    double fraction;
+    std::uint64_t held;
+  } sizes[] = {{0, 0.5, 0}, {10, 0.25, 3}, {10, 0.24, 2},
+               {7, 1, 7},   {3, 1e-9, 0},  {1000, 0.333, 333}};
+  for (const auto& s : sizes) {
+    const HoldOut h(s.documents, s.fraction, 1);
+    std::uint64_t held = 0;
+    for (std::uint64_t k = 0; k < s.documents + 2; ++k) held += h.contains(k);
+    EXPECT_EQ(h.size(), s.held) << s.documents << " " << s.fraction;
+    EXPECT_EQ(held, s.held) << s.documents << " " << s.fraction;
+  }
+  std::vector<int> times(8, 0);
+  for (std::uint64_t seed = 0; seed < 4000; ++seed) {
+    const HoldOut h(8, 0.25, seed);
+    for (std::uint64_t k = 0; k < 8; ++k) times[k] += h.contains(k);
+  }
+  for (int t : times) EXPECT_NEAR(t, 1000, 100);
+}
+
+// Held-out positives are test lines labelled 1 and unlabeled documents, before the sets' own, the
+// same whether recorded or read again and at any thread count: as if they had been given as both.
+TEST(Passes, HeldOutPositivesAreTestLinesAndUnlabeledDocuments) {
+  const SampleCorpus corpus;
+  const HoldOut held(count_documents(Corpus(corpus.inputs), 0, 1), 0.3, 5);
+  ASSERT_EQ(held.size(), 210u);  // of 700
+  std::string kept, out, ids;
+  std::istringstream pos(corpus.dir.read("pos"));
+  std::uint64_t k = 0;
+  for (std::string line; std::getline(pos, line); ++k) {
+    (held.contains(k) ? out : kept) += line + "\n";
+    if (held.contains(k)) ids += corpus.dir.path("pos") + ":" + std::to_string(k + 1) + "\n";
+  }
+  corpus.dir.write("kept", kept);
+  corpus.dir.write("out", out);
+  std::vector<std::string> warnings;
+  const std::vector<InputFile> apart = list_inputs({{corpus.dir.path("kept"), SetKind::positive, 0},
+                                                    {corpus.dir.path("out"), SetKind::unlabeled, 0},
+                                                    {corpus.dir.path("unl"), SetKind::unlabeled, 0},
+                                                    {corpus.dir.path("out"), SetKind::test, 1},
+                                                    {corpus.dir.path("test"), SetKind::test, -1}},
+                                                   warnings);
+  Vocabulary expected;
+  const Output reference = run_passes(Corpus(apart), 1, 0, {}, &expected);
+  auto after_held = [&](std::size_t set, const std::string& name) {
+    return ids + reference.ids[set].substr(reference.ids[set].find(corpus.dir.path(name)));
+  };
+  for (const std::size_t limit : {std::size_t{0}, kRecordingLimit}) {
+    for (const int threads : {1, 3}) {
+      SCOPED_TRACE(std::to_string(limit) + " " + std::to_string(threads));
+      Vocabulary v;
+      const Output o = run_passes(Corpus(corpus.inputs), threads, limit, {}, &v, &held);
+      EXPECT_EQ(o.recorded, limit > 0);
+      ASSERT_EQ(v.size(), expected.size());
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        EXPECT_EQ(v[i].word, expected[i].word);
+        EXPECT_EQ(v[i].documents, expected[i].documents);
+      }
+      EXPECT_EQ(o.lines, reference.lines);
+      EXPECT_EQ(o.ids[1], after_held(1, "unl"));
+      EXPECT_EQ(o.ids[2], after_held(2, "test"));
+      EXPECT_EQ(o.written.sets[2].positive, 210u);
     }
   }
 }
