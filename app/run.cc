@@ -7,6 +7,7 @@
 
 #include "app/keep_model.h"
 #include "docfile/outfile.h"
+#include "docfile/progress.h"
 #include "docfile/staged.h"
 #include "docfile/together.h"
 #include "docfile/workpool.h"
@@ -29,6 +30,7 @@ void run_mode(const Options& o, Peers& peers) {
   std::optional<TextVocabulary> text;
   if (o.model) text = text_vocabulary_beside(o.stem, peers.leads());
   WorkerPool pool(thread_count(static_cast<std::uint64_t>(o.threads)));
+  const RunProgress progress(peers.leads(), "reading");
   TrainingSets sets{DocumentSet::file(o.files.positive), DocumentSet::file(o.files.unlabeled)};
   SavedModel model = o.mode == Mode::naive_bayes
                          ? naive_bayes_mode_run(o.smoothing_weight, sets, &o.files, pool, peers)
@@ -42,6 +44,7 @@ void run_mode(const Options& o, Peers& peers) {
     model.threshold_rate = o.threshold_rate;
     model.iterations = o.iterations;
     model.text = std::move(text);
+    progress_step("writing the model");
     on_leader(peers, [&] { write_model(*o.model, model); });
   }
 }

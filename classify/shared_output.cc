@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -38,6 +39,104 @@ void LineSink::take(std::string_view text) {
 void LineSink::finish() {
   if (!held_.empty()) write_(held_);
   held_.clear();
+}
+
+namespace {
+
+// Writes are gathered to this size before they go to the file.
+constexpr std::size_t kSpillBuffer = std::size_t{1} << 18;
+
+}  // namespace
+
+Spill::Spill() {
+  const char* dir = std::getenv("TMPDIR");
+  path_ = std::string(dir && *dir ? dir : "/tmp") + "/punb-classify-XXXXXX";
+  fd_ = mkostemp(path_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    fail(errno);
+    return;
+  }
+  // Unnamed from the start: nothing is left behind, however the process ends.
+  unlink(path_.c_str());
+  buffer_.reserve(kSpillBuffer);
+}
+
+Spill::~Spill() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void Spill::fail(int err) {
+  if (!failure_) failure_.emplace(kCannotWrite, path_ + ": " + std::strerror(err));
+  buffer_ = std::string();
+}
+
+void Spill::write(std::string_view bytes) {
+  if (buffer_.size() + bytes.size() > kSpillBuffer) settle();
+  size_ += bytes.size();
+  if (bytes.size() <= kSpillBuffer) {
+    if (!failure_) buffer_.append(bytes);
+  } else {
+    put(size_ - bytes.size(), bytes);  // large enough to go at once
+  }
+}
+
+void Spill::settle() {
+  put(size_ - buffer_.size(), buffer_);
+  buffer_.clear();
+}
+
+void Spill::put(std::uint64_t at, std::string_view bytes) {
+  while (!bytes.empty() && !failure_) {
+    const ssize_t n = pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      fail(n < 0 ? errno : ENOSPC);
+      return;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    at += static_cast<std::uint64_t>(n);
+  }
+}
+
+std::string_view Spill::read(std::uint64_t at, std::size_t n, std::string& into) {
+  settle();
+  if (failure_ || at >= size_) return {};
+  n = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - at));
+  into.resize(n);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t got = pread(fd_, into.data() + done, n - done, static_cast<off_t>(at + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      fail(got < 0 ? errno : EIO);
+      return {};
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return into;
+}
+
+void Spill::clear() {
+  buffer_.clear();
+  size_ = 0;
+  // The file's blocks go back at once; a file that cannot be cut is written over.
+  if (!failure_ && fd_ >= 0) (void)ftruncate(fd_, 0);
+}
+
+const char* Spill::Reader::take(std::size_t n) {
+  if (held_.size() - used_ < n) {
+    held_.erase(0, used_);
+    used_ = 0;
+    while (held_.size() < n) {
+      const std::string_view more = spill_.read(read_, chunk_, piece_);
+      if (more.empty()) return nullptr;
+      held_.append(more);
+      read_ += more.size();
+    }
+  }
+  const char* at = held_.data() + used_;
+  used_ += n;
+  return at;
 }
 
 std::vector<std::string> exchange_in_rounds(Peers& peers, std::vector<std::string> to_each,
@@ -200,18 +299,31 @@ void InOrderOutput::deliver(std::string_view text) {
 }
 
 void InOrderOutput::write(std::string_view mine) {
+  write(mine.size(), [&](std::uint64_t at, std::size_t n) {
+    return mine.substr(static_cast<std::size_t>(at), n);
+  });
+}
+
+void InOrderOutput::write(Spill& mine) {
+  std::string chunk;
+  write(mine.size(), [&](std::uint64_t at, std::size_t n) { return mine.read(at, n, chunk); });
+}
+
+void InOrderOutput::write(std::uint64_t size, const Reader& read) {
   if (shared_) {
-    shared_->write_at(shared_->take_room(static_cast<std::int64_t>(mine.size())), mine);
+    const std::int64_t offset = shared_->take_room(static_cast<std::int64_t>(size));
+    for (std::uint64_t at = 0; at < size; at += chunk_)
+      shared_->write_at(offset + static_cast<std::int64_t>(at), read(at, chunk_));
     return;
   }
-  const std::vector<std::int64_t> sizes =
-      counts_of_all(peers_, static_cast<std::int64_t>(mine.size()));
-  if (peers_.leads()) deliver(mine);
+  const std::vector<std::int64_t> sizes = counts_of_all(peers_, static_cast<std::int64_t>(size));
+  if (peers_.leads())
+    for (std::uint64_t at = 0; at < size; at += chunk_) deliver(read(at, chunk_));
   const auto chunk = static_cast<std::int64_t>(chunk_);
   for (int from = 1; from < peers_.size(); ++from) {
     for (std::int64_t at = 0; at < sizes[static_cast<std::size_t>(from)]; at += chunk) {
       std::vector<std::string> to_each(static_cast<std::size_t>(peers_.size()));
-      if (peers_.rank() == from) to_each[0] = mine.substr(static_cast<std::size_t>(at), chunk_);
+      if (peers_.rank() == from) to_each[0] = read(static_cast<std::uint64_t>(at), chunk_);
       const std::vector<std::string> got = peers_.exchange(std::move(to_each));
       if (peers_.leads()) deliver(got[static_cast<std::size_t>(from)]);
     }

@@ -31,6 +31,57 @@ class LineSink {
   std::string held_;
 };
 
+// What a process reads back of its held lines at a time, to write or to hand on.
+inline constexpr std::size_t kSpillChunk = std::size_t{1} << 20;
+
+// Bytes held in an unnamed temporary file (in TMPDIR, or /tmp) until they are read back: a
+// process's lines that wait for those of the processes before it, so that its memory does not
+// grow with its share. A file that cannot be made or written is kept as failure(), for the
+// processes to agree on: no write or read ends the run on its own.
+class Spill {
+ public:
+  Spill();
+  ~Spill();
+  Spill(const Spill&) = delete;
+  Spill& operator=(const Spill&) = delete;
+
+  void write(std::string_view bytes);
+  // Puts what is buffered into the file, so that failure() tells of every write so far.
+  void settle();
+  std::uint64_t size() const { return size_; }
+  // Bytes [at, at + n) of what was written, at most to the end, in `into`'s memory.
+  std::string_view read(std::uint64_t at, std::size_t n, std::string& into);
+  // Empties it for what comes next.
+  void clear();
+
+  // What was written, read back in turn, `chunk` bytes from the file at a time.
+  class Reader {
+   public:
+    explicit Reader(Spill& spill, std::size_t chunk = kSpillChunk) : spill_(spill), chunk_(chunk) {}
+    // The next `n` bytes, valid until the next call; null when fewer are left.
+    const char* take(std::size_t n);
+
+   private:
+    Spill& spill_;
+    std::size_t chunk_;
+    std::uint64_t read_ = 0;  // of the spill
+    std::string piece_;
+    std::string held_;
+    std::size_t used_ = 0;  // of held_
+  };
+  const std::optional<Fatal>& failure() const { return failure_; }
+
+ private:
+  void put(std::uint64_t at, std::string_view bytes);
+  void fail(int err);
+
+  std::string path_;  // in messages: the file has no name once made
+  int fd_ = -1;
+  std::string buffer_;      // written, not yet in the file
+  std::uint64_t size_ = 0;  // all that was written
+  std::optional<Fatal> failure_;
+};
+
 // What several processes exchange at a time: every exchange stays far below what one MPI message
 // holds, and the memory it takes stays small beside a process's share.
 inline constexpr std::size_t kRoundBytes = std::size_t{64} << 20;
@@ -52,15 +103,19 @@ class InOrderOutput {
   // Collective; a file that cannot be created ends the run in every process. `at_once`: the
   // lines go to standard output in blocks, as scored.
   InOrderOutput(Peers& peers, const std::optional<std::string>& path, bool at_once,
-                std::function<void(std::string_view)> print, std::size_t chunk = kRoundBytes);
+                std::function<void(std::string_view)> print, std::size_t chunk = kSpillChunk);
 
   // Collective: every process's lines, in process order, after those written so far.
   void write(std::string_view mine);
+  void write(Spill& mine);
   // Collective: writes what is held, checks every write and gives the file its name.
   void finish();
 
  private:
   void deliver(std::string_view text);
+  // `size` bytes of this process's, read a chunk at a time.
+  using Reader = std::function<std::string_view(std::uint64_t at, std::size_t n)>;
+  void write(std::uint64_t size, const Reader& read);
 
   Peers& peers_;
   std::size_t chunk_;

@@ -144,7 +144,8 @@ SharedSources::SharedSources(const std::vector<std::string>& paths, Peers& peers
   const int parts = peers.size();
   std::int64_t first_bad = kNone;
   std::optional<Fatal> mine;
-  std::vector<double> counts;  // lines of this process's share of each file read
+  // Of this process's share of each file read: its lines, and where it begins.
+  std::vector<double> counts;
   for (std::size_t f = 0; f < paths.size() && first_bad == kNone; ++f) {
     try {
       InputFile file(paths[f], kBadSources);
@@ -162,7 +163,9 @@ SharedSources::SharedSources(const std::vector<std::string>& paths, Peers& peers
       for (Line line; reader->next(line);) ++lines;
       reader->rewind();
       readers_.push_back(std::move(reader));
+      sizes_.push_back(size);
       counts.push_back(static_cast<double>(lines));  // exact: below 2^53
+      counts.push_back(static_cast<double>(begin));
     } catch (const Fatal& f) {
       first_bad = static_cast<std::int64_t>(readers_.size());
       mine = f;
@@ -182,13 +185,16 @@ SharedSources::SharedSources(const std::vector<std::string>& paths, Peers& peers
     usable_files = static_cast<std::size_t>(bad);
   }
   readers_.resize(usable_files);
-  counts.resize(usable_files);
+  sizes_.resize(usable_files);
+  counts.resize(2 * usable_files);
   read_.assign(usable_files, 0);
   const std::vector<double> all = peers.gather(counts);
   for (std::size_t f = 0; f < usable_files; ++f) {
     for (std::size_t q = 0; q < static_cast<std::size_t>(parts); ++q) {
+      const std::size_t at = 2 * (q * usable_files + f);
       starts_.push_back(usable_);
-      usable_ += static_cast<std::uint64_t>(all[q * usable_files + f]);
+      begins_.push_back(static_cast<std::int64_t>(all[at + 1]));
+      usable_ += static_cast<std::uint64_t>(all[at]);
     }
   }
   starts_.push_back(usable_);
@@ -220,6 +226,28 @@ std::string_view SharedSources::line_at(std::size_t segment, std::uint64_t n) {
     ++read_[f];
   }
   return source_text(line.data, line.size);
+}
+
+std::string_view SharedSources::Cursor::at(std::uint64_t n) {
+  const auto parts = static_cast<std::size_t>(sources_.peers_.size());
+  const std::size_t segment = sources_.segment_of(n);
+  // From the start of the share that holds it, unless the lines before it are few.
+  if (!reader_ || sources_.starts_[segment] > next_) {
+    file_ = segment / parts;
+    reader_ = std::make_unique<DocumentReader>(sources_.paths_[file_], kBadSources,
+                                               sources_.begins_[segment], sources_.sizes_[file_]);
+    next_ = sources_.starts_[segment];
+  }
+  while (next_ <= n) {
+    if (reader_->next(line_)) {
+      ++next_;
+      continue;
+    }
+    ++file_;  // no line is left in this file: the next one holds line n
+    reader_ = std::make_unique<DocumentReader>(sources_.paths_[file_], kBadSources, 0,
+                                               sources_.sizes_[file_]);
+  }
+  return source_text(line_.data, line_.size);
 }
 
 std::vector<std::string> SharedSources::fetch(const std::vector<std::uint64_t>& documents) {

@@ -86,6 +86,22 @@ class SharedSources {
   // The sources of `documents` (increasing numbers below usable()), in their order. Collective.
   std::vector<std::string> fetch(const std::vector<std::uint64_t>& documents);
 
+  // The sources of a run of documents in increasing order, read by this process from the files
+  // themselves, from wherever the first of them lies: not collective.
+  class Cursor {
+   public:
+    explicit Cursor(const SharedSources& sources) : sources_(sources) {}
+    // The source of document n (below usable(), n no smaller than the last one asked for).
+    std::string_view at(std::uint64_t n);
+
+   private:
+    const SharedSources& sources_;
+    std::size_t file_ = 0;
+    std::unique_ptr<DocumentReader> reader_;
+    std::uint64_t next_ = 0;  // the document of the line the reader hands out next
+    Line line_{};
+  };
+
  private:
   std::size_t segment_of(std::uint64_t n) const;
   std::string_view line_at(std::size_t segment, std::uint64_t n);
@@ -96,8 +112,10 @@ class SharedSources {
   std::vector<std::unique_ptr<DocumentReader>> readers_;
   std::vector<std::uint64_t> read_;
   // Segment f * size + q is process q's share of file f: starts_ holds the number of its first
-  // line among all, and the number of all lines last.
+  // line among all, and the number of all lines last; begins_ where it starts in its file.
   std::vector<std::uint64_t> starts_;
+  std::vector<std::int64_t> begins_;
+  std::vector<std::int64_t> sizes_;  // of each file that can be read
   std::uint64_t usable_ = 0;
   std::optional<Fatal> unreadable_;
 };

@@ -23,6 +23,7 @@
 #include "docfile/pieces.h"
 #include "nb/metrics.h"
 #include "nb/testread.h"
+#include "peers/packing.h"
 #include "vectorize/passes.h"
 #include "vectorize/sources.h"
 
@@ -36,8 +37,41 @@ constexpr std::int64_t kNone = INT64_MAX;
 // process's part.
 using TextName = std::function<std::string(std::uint32_t input, std::uint64_t number)>;
 
+// The first process's fault among those the processes met (a temporary file that failed, a
+// source file that became unreadable), thrown in every process. Collective.
+void raise_first(Peers& peers, std::optional<Fatal> mine);
+
+// A held document as it waits in a spill: its posterior, its number in its part, where a text
+// document is, and its explanation.
+void put_held(std::string& out, const Ranked& r) {
+  put(out, r.p);
+  put(out, r.document);
+  put(out, r.input);
+  put(out, r.number);
+  put(out, static_cast<std::uint64_t>(r.explanation.size()));
+  out.append(r.explanation);
+}
+
+// The next held document of a spill read back; false at its end.
+bool get_held(Spill::Reader& in, Ranked& r) {
+  constexpr std::size_t kFixed = sizeof(double) + 3 * sizeof(std::uint64_t) + sizeof(std::uint32_t);
+  const char* at = in.take(kFixed);
+  if (!at) return false;
+  r.p = get<double>(at);
+  r.document = get<std::uint64_t>(at);
+  r.input = get<std::uint32_t>(at);
+  r.number = get<std::uint64_t>(at);
+  const auto size = static_cast<std::size_t>(get<std::uint64_t>(at));
+  at = in.take(size);
+  if (!at) return false;
+  r.explanation.assign(at, size);
+  return true;
+}
+
 // This process's documents, taken in input order part after part (a file's share, or the share of
-// the text), and their lines written at the end of each part, or ranked at the end of the run.
+// the text). Their lines wait in a spill until the part ends, when they go out after those of the
+// processes before; the documents that wait for their sources or names wait in another. Under
+// --rank they are held in memory and ranked at the end of the run.
 class Spread {
  public:
   Spread(const Options& o, Peers& peers, WordWeights& weights)
@@ -45,8 +79,13 @@ class Spread {
         peers_(peers),
         weights_(weights),
         out_(peers, o.out, plain(), [](std::string_view text) { print(text); }) {
-    if (o.rank) ranking_.emplace(o.top);
     if (!o.ids.empty()) sources_.emplace(o.ids, peers);
+    if (o.rank) {
+      ranking_.emplace(o.top);
+    } else {
+      lines_.emplace();
+      if (sources_ || o.text) held_.emplace();
+    }
   }
 
   // Whether the lines go out in blocks as the threads formatted them.
@@ -54,7 +93,7 @@ class Spread {
 
   void begin_part() { part_start_ = seen_; }
   void take_block(std::string_view lines, std::uint64_t documents) {
-    lines_.append(lines);
+    lines_->write(lines);
     seen_ += documents;
   }
   // A document scored: `doc` holds its words in the vocabulary.
@@ -70,11 +109,14 @@ class Spread {
       if (ranking_->keeps(p)) ranking_->add({p, document, input, number, explanation_});
       return;
     }
-    if (sources_ || o_.text) {
-      held_.push_back({p, document, input, number, explanation_});
+    line_.clear();
+    if (held_) {
+      put_held(line_, {p, document - part_start_, input, number, explanation_});
+      held_->write(line_);
       return;
     }
-    append_line(lines_, p, std::nullopt, explanation());
+    append_line(line_, p, std::nullopt, explanation());
+    lines_->write(line_);
   }
 
   void name_by(TextName name) { name_ = std::move(name); }
@@ -86,33 +128,36 @@ class Spread {
   void end_part(std::int64_t before, std::int64_t mine, std::int64_t total) {
     const std::uint64_t first = documents_ + static_cast<std::uint64_t>(before);
     parts_.emplace_back(part_start_, first);
-    if (static_cast<std::uint64_t>(mine) < seen_ - part_start_) {
-      lines_.clear();
-      held_.clear();
-    }
+    const bool dropped = static_cast<std::uint64_t>(mine) < seen_ - part_start_;
     const std::uint64_t end = documents_ + static_cast<std::uint64_t>(total);
     documents_ = end;
     if (ranking_) return;
-    std::optional<Fatal> fault;
-    if (sources_) {
-      // Sources taken in turn run out at the document numbered usable().
-      const std::uint64_t usable = sources_->usable();
-      if (usable < end) {
-        fault = sources_->unreadable() ? *sources_->unreadable() : too_few(usable);
-        std::erase_if(
-            held_, [&](const Ranked& r) { return first + (r.document - part_start_) >= usable; });
-      }
-      std::vector<std::uint64_t> numbers;
-      numbers.reserve(held_.size());
-      for (const Ranked& r : held_) numbers.push_back(first + (r.document - part_start_));
-      const std::vector<std::string> sources = sources_->fetch(numbers);
-      for (std::size_t i = 0; i < held_.size(); ++i) format(held_[i], sources[i], lines_);
-    } else {
-      for (const Ranked& r : held_) format(r, name_(r.input, r.number), lines_);
+    if (dropped) {
+      lines_->clear();
+      if (held_) held_->clear();
     }
-    held_ = std::vector<Ranked>();
-    out_.write(lines_);
-    lines_ = std::string();
+    std::optional<Fatal> fault;   // the sources', after the lines before it
+    std::optional<Fatal> broken;  // what failed in this process
+    if (held_) {
+      std::uint64_t usable = end;
+      if (sources_ && sources_->usable() < end) {
+        // Sources taken in turn run out at the document numbered usable().
+        usable = sources_->usable();
+        fault = sources_->unreadable() ? *sources_->unreadable() : too_few(usable);
+      }
+      try {
+        write_held(first, usable);
+      } catch (const Fatal& f) {
+        broken = f;
+      }
+      if (!broken) broken = held_->failure();
+      held_->clear();
+    }
+    lines_->settle();
+    raise_first(peers_, broken ? broken : lines_->failure());
+    out_.write(*lines_);
+    raise_first(peers_, lines_->failure());
+    lines_->clear();
     if (fault) throw *fault;
   }
 
@@ -141,6 +186,29 @@ class Spread {
   Fatal too_few(std::uint64_t lines) const {
     return Fatal(kBadSources, o_.ids.back() + ": the --ids files hold " + std::to_string(lines) +
                                   " lines, fewer than there are documents");
+  }
+
+  // The lines of the held documents of the part, whose first document is numbered `first` in
+  // input order, up to the document numbered `usable`: with their sources, or their names.
+  void write_held(std::uint64_t first, std::uint64_t usable) {
+    Spill::Reader held(*held_);
+    std::optional<SharedSources::Cursor> cursor;
+    std::string lines;
+    for (Ranked r; get_held(held, r);) {
+      const std::uint64_t number = first + r.document;
+      if (number >= usable) break;
+      if (sources_) {
+        if (!cursor) cursor.emplace(*sources_);
+        format(r, cursor->at(number), lines);
+      } else {
+        format(r, name_(r.input, r.number), lines);
+      }
+      if (lines.size() >= kSpillChunk) {
+        lines_->write(lines);
+        lines.clear();
+      }
+    }
+    lines_->write(lines);
   }
 
   // A document's number in input order, from its number among this process's.
@@ -204,9 +272,10 @@ class Spread {
   std::optional<SharedSources> sources_;
   TextName name_;
   std::string explanation_;
-  std::string lines_;         // the part's lines so far
-  std::vector<Ranked> held_;  // the part's documents that wait for their sources or names
-  std::uint64_t seen_ = 0;    // this process's documents so far
+  std::string line_;            // a document's line or held record, as it is made
+  std::optional<Spill> lines_;  // the part's lines so far
+  std::optional<Spill> held_;   // the part's documents that wait for their sources or names
+  std::uint64_t seen_ = 0;      // this process's documents so far
   std::uint64_t part_start_ = 0;
   std::uint64_t documents_ = 0;  // all processes' documents in the parts that ended
   // Each part's first document: its number among this process's, and in input order.
@@ -251,6 +320,11 @@ std::optional<Fatal> first_fault(Peers& peers, const std::optional<Fatal>& mine,
   peers.share(message, static_cast<int>(owner));
   peers.share(detail, static_cast<int>(owner));
   return Fatal(message, detail);
+}
+
+void raise_first(Peers& peers, std::optional<Fatal> mine) {
+  std::int64_t owner = kNone;
+  if (const std::optional<Fatal> agreed = first_fault(peers, mine, owner)) throw *agreed;
 }
 
 // What the text reader says once the text is read, said once for all processes: the files that

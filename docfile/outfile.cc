@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "docfile/fatal.h"
+#include "docfile/progress.h"
 
 namespace punb {
 
@@ -63,7 +64,11 @@ void OutFile::close() {
   if (status != 0) fail(errno);
 }
 
-void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void print(std::string_view text) {
+  const ProgressPause pause;
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (pause.paused()) std::fflush(stdout);  // on the terminal before the progress line is back
+}
 
 std::string name_program(std::string_view usage, std::string_view name, std::string_view as) {
   std::string text;

@@ -10,6 +10,7 @@
 
 #include "docfile/docstore.h"
 #include "docfile/fatal.h"
+#include "docfile/progress.h"
 
 namespace punb {
 
@@ -52,6 +53,7 @@ std::size_t PieceReader::read_more(ByteBuffer& into, std::size_t used) {
   if (eof_) return used;
   const std::size_t capacity = into.size() - kLineSlack;
   const std::size_t got = file_.read(into.data() + used, capacity - used);
+  progress_bytes(got);
   if (got < capacity - used) eof_ = true;
   return used + got;
 }
@@ -279,6 +281,7 @@ SharedReading agree_on_reading(const ReadOutcome& mine, const PieceReader& in, P
 }
 
 void warn_dropped_tab(const std::string& path, std::int64_t line) {
+  const ProgressPause pause;
   std::cerr << "punb: " << path << ":" << line
             << ": warning: a tab does not separate pairs; text from the tab to the next space "
                "is ignored (warned once per file)\n";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "docfile/fatal.h"
+#include "docfile/progress.h"
 #include "nb/metrics.h"
 #include "nb/passes.h"
 
@@ -131,6 +132,7 @@ void ClassifierSelection::record(double positive_prior, double miss_rate) {
 
 void test_pass(TestSet& test, const ScoreTable& table, WorkerPool& pool, Peers& peers, RunLog& log,
                std::string_view log_header, std::string_view console_header, bool keep) {
+  progress_part("test");
   EvaluationCounters counters;
   const auto section = static_cast<std::int64_t>(log.blocks.size());
   // One process writes its lines as they come; several, each its share at once.
@@ -188,6 +190,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
                   "every unlabeled document scored above the spy threshold in round " +
                       std::to_string(round) + ", so the negative class would be empty");
     }
+    progress_step("first classifier");
     ClassifierSelection selection;
     SecondStage stage = build_second_stage_model(spy, split, lambda, pool, peers);
     Model model = std::move(stage.model);
@@ -209,6 +212,7 @@ FinalChoice run_final_stage(const SpyStepResult& spy, int rounds, double lambda,
     Model previous;
     WeightedCounts counts(spy.vocab);
     for (std::int32_t t = 1; t <= iterations; ++t) {
+      progress_step("EM iteration " + std::to_string(t) + " of " + std::to_string(iterations));
       if (keep_models && !selection.selected()) previous = model;
       em_iteration(spy, split, table, stage.raw_positive_counts, lambda, counts, model, pool, peers,
                    post);

@@ -4,6 +4,7 @@
 
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
+#include "docfile/progress.h"
 #include "docfile/shared_out.h"
 #include "finalem/final_stage.h"
 #include "finalem/runlog.h"
@@ -31,6 +32,7 @@ SavedModel positive_unlabeled_mode_run(double threshold_rate, double lambda, dou
       run_final_stage(spy, rounds, lambda, iterations, test ? &*test : nullptr,
                       log ? &*log : nullptr, keep_model, pool, peers);
   if (reports) {
+    progress_step("final result");
     const std::string report = write_final_result(*log, *reports, choice.selected, peers);
     if (peers.leads()) print(report);
   }

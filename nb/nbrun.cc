@@ -8,6 +8,7 @@
 #include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/pieces.h"
+#include "docfile/progress.h"
 #include "docfile/reader.h"
 #include "docfile/shared_out.h"
 #include "nb/metrics.h"
@@ -221,6 +222,7 @@ SavedModel naive_bayes_mode_run(double lambda, TrainingSets& sets, const RunFile
   smooth_word_counts(model.pos, lambda, vocab);
   const ScoreTable table(model, mask, vocab, &pool);
 
+  progress_step("test");
   if (reports) test_and_report(reports->test, mask, table, *result, pool, peers);
 
   SavedModel saved;

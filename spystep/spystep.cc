@@ -8,6 +8,7 @@
 #include "docfile/copy_lines.h"
 #include "docfile/fatal.h"
 #include "docfile/pieces.h"
+#include "docfile/progress.h"
 #include "docfile/reader.h"
 #include "docfile/shared_out.h"
 #include "nb/passes.h"
@@ -263,6 +264,7 @@ SpyStepResult run_spy_step(TrainingSets& sets, bool working_files, const SpyStep
   Model model;
   const std::vector<double> base_pos = build_first_model(
       sets, working_files, positives, settings.smoothing_weight, s, model, pool, peers);
+  progress_step("spy step");
   s.every_positive = s.positive_docs.all();
   const DocStore::Selection every_unlabeled = s.unlabeled_docs.all();
   MixedOrder mixed;

@@ -2,7 +2,9 @@
 // modes, one table: the exact standard output, the exit status, where standard error points, and
 // which files exist afterwards with what in them. Nothing half-written may pass for a success.
 #include <gtest/gtest.h>
+#include <pty.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -329,6 +331,66 @@ TEST(CommandLine, HelpAndVersionAlone) {
   const test::RunResult mixed = test::run_punb(dir, {"--version", "-nb"});
   EXPECT_EQ(mixed.status, 1);
   EXPECT_EQ(mixed.out, "can not write prob_result.txt");
+}
+
+// Runs punb in `dir` with standard error on a pseudo-terminal that passes bytes as they are,
+// standard output to a file: the run's status and output, and what reached the terminal.
+test::RunResult run_on_terminal(const TempDir& dir, const std::vector<std::string>& args) {
+  int master = -1;
+  int slave = -1;
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) throw std::runtime_error("no pty");
+  const TempDir capture;
+  std::vector<char*> argv = {const_cast<char*>(PUNB_BINARY)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(capture.path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(slave, 2) < 0 ||
+        chdir(dir.root().c_str()) != 0)
+      _exit(127);
+    close(master);
+    execv(PUNB_BINARY, argv.data());
+    _exit(127);
+  }
+  close(slave);
+  std::string terminal;
+  char bytes[4096];
+  for (ssize_t n; (n = read(master, bytes, sizeof bytes)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;  // EIO: the run has closed its end
+    terminal.append(bytes, static_cast<std::size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.read("out"), terminal};
+}
+
+// On a terminal, standard error shows one progress line, erased at the end and before a fault's
+// message; standard output is that of any run. (On a file nothing shows: the matrix finds standard
+// error empty after every good run.)
+TEST(Terminal, ProgressLineErasedAtTheEndAndBeforeAFault) {
+  const GoodRun& good = good_run(true);
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "a fault" : "a good run");
+    TempDir dir;
+    for (const std::string& f : kInputs) dir.write(f, good.files.at(f));
+    if (fails) dir.write("data.test", "1 3:1\n2 4:1\n");
+    const std::vector<std::string> args = {"-kov", "-f", "data", "-j", "2"};
+    const test::RunResult logged = test::run_punb(dir, args);
+    const test::RunResult shown = run_on_terminal(dir, args);
+    EXPECT_EQ(shown.status, logged.status);
+    EXPECT_EQ(shown.out, logged.out);
+    const std::string erase = "\r\033[K";
+    EXPECT_EQ(shown.err.rfind(erase + "punb: reading: ", 0), 0u) << shown.err;
+    const std::string line_before = shown.err.substr(0, shown.err.size() - logged.err.size());
+    EXPECT_TRUE(line_before.ends_with(erase)) << shown.err;
+    EXPECT_TRUE(shown.err.ends_with(logged.err)) << shown.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

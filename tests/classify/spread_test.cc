@@ -1,6 +1,7 @@
 // punb-classify's run on several processes, with the processes as threads of this one: the
 // pieces whose edges whole runs of this size do not reach (the lines held back as one process
-// holds them, exchanges in rounds, the output in process order, the shared sources) and whole
+// holds them, the spills that keep a process's lines, exchanges in rounds, the output in process
+// order, the shared sources) and whole
 // runs (the ranking across processes, the shares of text among them), each against what one
 // process does.
 #include <gtest/gtest.h>
@@ -103,6 +104,34 @@ TEST(LineSink, WritesWhatOneProcessWritesHoweverTheLinesCome) {
   EXPECT_EQ(writes, (std::vector<std::string>{"0.5\n", "0.25\n"}));
 }
 
+// What a spill holds reads back whole and in order, however it was written and read.
+TEST(Spill, ReadsBackWhatWasWritten) {
+  std::string all;
+  Spill spill;
+  // Pieces held, pieces that fill the buffer, pieces larger than it.
+  for (std::size_t n : {0, 1, 7, 300000, 5, 262144, 262143, 2}) {
+    std::string piece;
+    for (std::size_t i = 0; i < n; ++i) piece += static_cast<char>('a' + (all.size() + i) % 23);
+    spill.write(piece);
+    all += piece;
+  }
+  EXPECT_EQ(spill.size(), all.size());
+  for (std::size_t chunk : {std::size_t{3}, std::size_t{4096}, kSpillChunk}) {
+    Spill::Reader in(spill, chunk);
+    std::string got;
+    std::size_t n = 1;
+    for (const char* at; (at = in.take(n)); n = n % 9 + 1) got.append(at, n);
+    EXPECT_TRUE(got == all.substr(0, got.size()));
+    EXPECT_LT(all.size() - got.size(), n);
+  }
+  std::string piece;
+  EXPECT_EQ(spill.read(all.size() - 4, 10, piece), all.substr(all.size() - 4));
+  spill.clear();
+  EXPECT_EQ(spill.size(), 0u);
+  EXPECT_EQ(Spill::Reader(spill).take(1), nullptr);
+  EXPECT_FALSE(spill.failure());
+}
+
 // Every process's texts reach their processes whole, in process order, in rounds of any size.
 TEST(ExchangeInRounds, DeliversEveryTextWholeInProcessOrder) {
   for (int processes : {1, 2, 3}) {
@@ -150,9 +179,9 @@ TEST(InOrderOutput, WritesEveryProcessesLinesInProcessOrder) {
           InOrderOutput out(
               peers, path, false, [&](std::string_view t) { printed += t; }, chunk);
           for (int write = 0; write < 3; ++write) {
-            std::string mine;
+            Spill mine;
             if ((write + peers.rank()) % 3 != 0)
-              mine = std::to_string(write) + " from " + std::to_string(peers.rank()) + "\n";
+              mine.write(std::to_string(write) + " from " + std::to_string(peers.rank()) + "\n");
             out.write(mine);
           }
           peers.wait_for_all();
@@ -177,8 +206,8 @@ TEST(InOrderOutput, WritesEveryProcessesLinesInProcessOrder) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.root()), fs::directory_iterator()), 0);
 }
 
-// The sources of any documents, asked for in any order of calls, from files cut anywhere among
-// the processes; the first file that cannot be read ends what can be used.
+// The sources of any documents, asked for in any order of calls or read in turn, from files cut
+// anywhere among the processes; the first file that cannot be read ends what can be used.
 TEST(SharedSources, HandEachDocumentItsLine) {
   TempDir dir;
   dir.write("a", "s0\ns1\r\ns2\n");
@@ -206,6 +235,9 @@ TEST(SharedSources, HandEachDocumentItsLine) {
         std::vector<std::string> expected;
         for (std::uint64_t n : mine ? asks[k] : none) expected.push_back(lines[n]);
         EXPECT_EQ(got, expected);
+        // Read by the process itself, from wherever the first one lies.
+        SharedSources::Cursor cursor(sources);
+        for (std::uint64_t n : asks[k]) EXPECT_EQ(cursor.at(n), lines[n]) << n;
       }
     });
     for (const auto& [bad, detail] : std::vector<std::pair<std::string, std::string>>{
