@@ -42,18 +42,14 @@ class LocalGroup::Member final : public Peers {
     std::int64_t before = 0;
     for (int r = 0; r < rank_; ++r) {
       std::int64_t v;
-      copy_into(std::span<std::int64_t>(&v, 1), all[static_cast<std::size_t>(r)]);
+      copy_into(std::span<std::int64_t>(&v, 1), (*all)[static_cast<std::size_t>(r)]);
       before += v;
     }
     return before;
   }
   void any(std::span<std::uint8_t> flags) override {
-    const auto all = group_.exchange(rank_, bytes_of(std::span<const std::uint8_t>(flags)));
-    for (const std::string& other : all) {
-      for (std::size_t i = 0; i < flags.size(); ++i) {
-        flags[i] = flags[i] || other[i] ? 1 : 0;
-      }
-    }
+    combine(flags, [](std::uint8_t a, std::uint8_t b) -> std::uint8_t { return a || b ? 1 : 0; });
+    for (std::uint8_t& f : flags) f = f != 0;  // a group of one combines nothing
   }
   void receive_running(std::span<double> running) override {
     copy_into(running, group_.receive((rank_ + size() - 1) % size(), rank_));
@@ -61,16 +57,20 @@ class LocalGroup::Member final : public Peers {
   void pass_running(std::span<const double> running) override {
     group_.send(rank_, (rank_ + 1) % size(), bytes_of(running));
   }
+  // Only the sharing member hands in its values, as a broadcast sends them from there alone.
   void share(std::span<double> values, int from) override {
-    const auto all = group_.exchange(rank_, bytes_of(std::span<const double>(values)));
-    copy_into(values, all[static_cast<std::size_t>(from)]);
+    const auto all = group_.exchange(
+        rank_, rank_ == from ? bytes_of(std::span<const double>(values)) : std::string());
+    if (rank_ != from) copy_into(values, (*all)[static_cast<std::size_t>(from)]);
   }
   void share(std::string& text, int from) override {
-    text = group_.exchange(rank_, text)[static_cast<std::size_t>(from)];
+    const auto all = group_.exchange(rank_, rank_ == from ? text : std::string());
+    if (rank_ != from) text = (*all)[static_cast<std::size_t>(from)];
   }
   std::vector<double> gather(std::span<const double> values) override {
     std::vector<double> out;
-    for (const std::string& part : group_.exchange(rank_, bytes_of(values))) {
+    const auto all = group_.exchange(rank_, bytes_of(values));
+    for (const std::string& part : *all) {
       const std::size_t n = part.size() / sizeof(double);
       if (n == 0) continue;
       out.resize(out.size() + n);
@@ -90,16 +90,28 @@ class LocalGroup::Member final : public Peers {
   void wait_for_all() override { group_.exchange(rank_, {}); }
 
  private:
-  template <class Op>
-  void combine(std::span<std::int64_t> values, Op op) {
-    const auto all = group_.exchange(rank_, bytes_of(std::span<const std::int64_t>(values)));
-    std::vector<std::int64_t> other(values.size());
-    for (std::size_t r = 0; r < all.size(); ++r) {
-      copy_into(std::span<std::int64_t>(other), all[r]);
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = r == 0 ? other[i] : op(values[i], other[i]);
-      }
-    }
+  // Reduced once for the group, in a buffer it keeps, from the members' own values (they wait in
+  // the exchange meanwhile): the group's work grows with its size, not its square, and no member
+  // copies its table into fresh memory for it, as MPI reduces in place.
+  template <class T, class Op>
+  void combine(std::span<T> values, Op op) {
+    const T* mine = values.data();
+    group_.exchange(rank_, std::string(reinterpret_cast<const char*>(&mine), sizeof mine),
+                    [&](std::vector<std::string>&& in) {
+                      std::vector<std::uint64_t>& buffer = group_.reduced_;
+                      buffer.resize((values.size_bytes() + 7) / 8);
+                      T* out = reinterpret_cast<T*>(buffer.data());
+                      for (std::size_t r = 0; r < in.size(); ++r) {
+                        const T* other;
+                        std::memcpy(&other, in[r].data(), sizeof other);
+                        for (std::size_t i = 0; i < values.size(); ++i) {
+                          out[i] = r == 0 ? other[i] : op(out[i], other[i]);
+                        }
+                      }
+                      return std::vector<std::string>();
+                    });
+    // The buffer stays as it is until every member has handed in again.
+    if (!values.empty()) std::memcpy(values.data(), group_.reduced_.data(), values.size_bytes());
   }
 
   LocalGroup& group_;
@@ -116,7 +128,8 @@ LocalGroup::~LocalGroup() = default;
 
 Peers& LocalGroup::member(int rank) { return *members_[static_cast<std::size_t>(rank)]; }
 
-std::vector<std::string> LocalGroup::exchange(int rank, std::string mine) {
+std::shared_ptr<const std::vector<std::string>> LocalGroup::exchange(int rank, std::string mine,
+                                                                     const Fold& fold) {
   std::unique_lock lock(mutex_);
   // A new exchange waits until every member has taken the last one's result.
   changed_.wait(lock, [&] { return failed_ || taken_ == 0; });
@@ -124,7 +137,8 @@ std::vector<std::string> LocalGroup::exchange(int rank, std::string mine) {
   const std::uint64_t round = round_;
   slots_[static_cast<std::size_t>(rank)] = std::move(mine);
   if (++handed_in_ == size()) {
-    result_ = std::move(slots_);
+    result_ = std::make_shared<const std::vector<std::string>>(fold ? fold(std::move(slots_))
+                                                                    : std::move(slots_));
     slots_.assign(static_cast<std::size_t>(size()), {});
     handed_in_ = 0;
     taken_ = size();
@@ -134,8 +148,11 @@ std::vector<std::string> LocalGroup::exchange(int rank, std::string mine) {
     changed_.wait(lock, [&] { return failed_ || round_ != round; });
     if (round_ == round) throw PeerLost();  // what was handed in before a failure still counts
   }
-  std::vector<std::string> all = result_;
-  if (--taken_ == 0) changed_.notify_all();
+  std::shared_ptr<const std::vector<std::string>> all = result_;
+  if (--taken_ == 0) {
+    result_.reset();
+    changed_.notify_all();
+  }
   return all;
 }
 

@@ -42,8 +42,11 @@ class LocalGroup {
   class Member;
   friend class Member;
 
-  // Every member hands in `mine`; each gets all of them, in rank order.
-  std::vector<std::string> exchange(int rank, std::string mine);
+  // Every member hands in `mine`; each gets all of them, in rank order, or what `fold` makes of
+  // them (folded once, by the last member to hand in, as a reduction is computed once).
+  using Fold = std::function<std::vector<std::string>(std::vector<std::string>&&)>;
+  std::shared_ptr<const std::vector<std::string>> exchange(int rank, std::string mine,
+                                                           const Fold& fold = {});
   void send(int from, int to, std::string message);
   std::string receive(int from, int to);
   void fail();
@@ -56,7 +59,8 @@ class LocalGroup {
   int handed_in_ = 0;
   int taken_ = 0;
   std::vector<std::string> slots_;
-  std::vector<std::string> result_;
+  std::shared_ptr<const std::vector<std::string>> result_;
+  std::vector<std::uint64_t> reduced_;           // the last reduction's result
   std::vector<std::deque<std::string>> queues_;  // from * size + to
   std::vector<std::unique_ptr<Member>> members_;
 };
