@@ -150,7 +150,7 @@ void score_text(const Options& o, const SavedModel& model, const Classifier& cla
   LineScorer scorer(classifier);
   vectorize::WordSplitters splitters(filter.fold, threads);
   const vectorize::WrittenSets written = vectorize::encode_sets(
-      vectorize::Corpus(inputs), filter, vocabulary, threads,
+      vectorize::Corpus(inputs).shown_as("punb-classify"), filter, vocabulary, threads,
       [&](const vectorize::WrittenDocument& d) {
         const std::string_view source = d.source.substr(0, d.source.size() - 1);
         scorer.score(d.line, source, [&](double p, const DocStore::Document& x) {

@@ -388,7 +388,8 @@ void score_text_shares(const Options& o, std::ostream& log, Peers& peers, const 
   vectorize::WrittenSets written;
   try {
     written = vectorize::encode_sets(
-        vectorize::Corpus(*inputs, share), filter, vocabulary, scoring.threads,
+        vectorize::Corpus(*inputs, share).shown_as("punb-classify"), filter, vocabulary,
+        scoring.threads,
         [&](const vectorize::WrittenDocument& d) {
           ++taken;
           if (d.input + 1 == share.last) ++in_last;

@@ -127,6 +127,12 @@ class Corpus {
 
   const std::vector<InputFile>& inputs() const { return *inputs_; }
   bool in_memory() const { return in_memory_; }
+  // The tool whose name starts the progress line of a pass over these inputs.
+  Corpus& shown_as(const char* tool) {
+    tool_ = tool;
+    return *this;
+  }
+  const char* tool() const { return tool_; }
   // A source of the documents of inputs [first, count).
   std::unique_ptr<BatchSource> open(std::size_t first, std::size_t count) const;
 
@@ -137,6 +143,7 @@ class Corpus {
   bool in_memory_ = false;
   InputShare share_;
   bool shared_ = false;
+  const char* tool_ = "punb-vectorize";
 };
 
 }  // namespace punb::vectorize

@@ -33,7 +33,7 @@ class SharedReader {
   SharedReader(const Corpus& corpus, std::size_t first, std::size_t count, const char* stage,
                std::uint64_t sequence = 0)
       : reader_(corpus.open(first, count)),
-        progress_("punb-vectorize", stage, !corpus.in_memory()),
+        progress_(corpus.tool(), stage, !corpus.in_memory()),
         sequence_(sequence) {}
 
   bool next(Batch& batch) {
