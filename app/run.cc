@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "app/keep_model.h"
+#include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "docfile/progress.h"
 #include "docfile/staged.h"
@@ -62,6 +65,20 @@ int report_fatal(const std::string& message, const std::string& detail) {
   std::fflush(stdout);
   std::cerr << "\npunb: " << detail << "\n";
   return kExitFatal;
+}
+
+int report_failure(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const UsageError& e) {
+    return report_usage_error(e, true);
+  } catch (const Fatal& e) {
+    return report_fatal(e.message(), e.detail());
+  } catch (const std::bad_alloc&) {
+    return report_fatal("out of memory", "not enough memory for the documents of this run");
+  } catch (const std::system_error& e) {
+    return report_fatal("system error", e.what());  // a thread or lock the system refused
+  }
 }
 
 std::string help_or_version(const std::vector<std::string>& args, const char* tool) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ int report_usage_error(const UsageError& e, bool leads);
 
 // What punb prints for a fault that ended the run (status 1).
 int report_fatal(const std::string& message, const std::string& detail);
+
+// What punb prints for whatever a run or its command line threw (status 2 or 1).
+int report_failure(const std::exception_ptr& error);
 
 // --help or --version as the only argument: what `tool` prints (empty for any other command line).
 std::string help_or_version(const std::vector<std::string>& args, const char* tool = "punb");

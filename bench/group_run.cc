@@ -5,14 +5,11 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
-#include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "app/options.h"
 #include "app/run.h"
-#include "docfile/fatal.h"
 #include "docfile/outfile.h"
 #include "peers/local_peers.h"
 
@@ -24,23 +21,6 @@ int usage() {
   std::fputs("usage: group-run N ARGS...  (N from 1 to 1024: punb's ARGS on N processes)\n",
              stderr);
   return punb::kExitUsage;
-}
-
-// The first member's fault is the one to report: the others ended because of it (PeerLost).
-int report(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const punb::UsageError& e) {
-    return punb::report_usage_error(e, true);
-  } catch (const punb::Fatal& e) {
-    return punb::report_fatal(e.message(), e.detail());
-  } catch (const std::bad_alloc&) {
-    return punb::report_fatal("out of memory", "not enough memory for the documents of this run");
-  } catch (const std::system_error& e) {
-    return punb::report_fatal("system error", e.what());
-  } catch (const std::exception& e) {
-    return punb::report_fatal("system error", e.what());
-  }
 }
 
 }  // namespace
@@ -57,12 +37,13 @@ int main(int argc, char** argv) {
   punb::Options options;
   try {
     options = punb::scan_options(args);
-  } catch (const punb::UsageError& e) {
-    return punb::report_usage_error(e, true);
+  } catch (...) {
+    return punb::report_failure(std::current_exception());
   }
   options.threads = 1;
   punb::LocalGroup group(members);
   const auto errors = group.run([&](punb::Peers& peers) { punb::run_mode(options, peers); });
+  // The first member's own fault is the one to report: the others ended because of it.
   for (const auto& e : errors) {
     bool lost = false;
     if (!e) continue;
@@ -72,7 +53,7 @@ int main(int argc, char** argv) {
       lost = true;
     } catch (...) {
     }
-    if (!lost) return report(e);
+    if (!lost) return punb::report_failure(e);
   }
   return punb::checked_exit(0, "punb");
 }
