@@ -28,7 +28,7 @@ class TestSet {
       reading_ = read_and_score_test_set(path_, mask_, table, pool, peers_, &docs_, take);
       docs_.settle();
       every_ = docs_.all();
-      blocks_ = cut_into_blocks(docs_, every_, pool, kScoreBlockWords);
+      blocks_ = cut_into_blocks(every_, pool, kScoreBlockWords);
       scored_.resize(blocks_.size());
       loaded_ = true;
       return;

@@ -4,20 +4,20 @@
 
 namespace punb {
 
-std::vector<Block> cut_into_blocks(const DocStore& docs, const DocStore::Selection& selection,
-                                   const WorkerPool& pool, std::size_t words,
-                                   std::size_t max_docs) {
+std::vector<Block> cut_into_blocks(const DocStore::Selection& selection, const WorkerPool& pool,
+                                   std::size_t words, std::size_t max_docs) {
   max_docs = std::min(max_docs,
                       std::max<std::size_t>(1, selection.size() / (4 * std::size_t{pool.size()})));
   std::vector<Block> blocks;
   std::size_t begin = 0;
-  std::size_t filled = 0;
   for (std::size_t j = 0; j < selection.size(); ++j) {
-    filled += docs.words_at(selection[j]);
-    if (filled >= words || j + 1 - begin >= max_docs) {
+    // The words from the block's first document to the next selected one (those of documents
+    // left out between them too): reading each document's header instead would cost a pass over
+    // the store's memory.
+    const std::uint64_t next = j + 1 < selection.size() ? selection[j + 1] : selection[j] + 1;
+    if (next - selection[begin] >= words || j + 1 - begin >= max_docs) {
       blocks.push_back({begin, j + 1});
       begin = j + 1;
-      filled = 0;
     }
   }
   if (begin < selection.size()) blocks.push_back({begin, selection.size()});
@@ -39,7 +39,7 @@ void score_selection(const DocStore& docs, const DocStore::Selection& selection,
     score_block({0, selection.size()});
     return;
   }
-  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kScoreBlockWords);
+  const std::vector<Block> blocks = cut_into_blocks(selection, pool, kScoreBlockWords);
   pool.run(blocks.size(), [&](std::size_t k, unsigned) { score_block(blocks[k]); });
 }
 
@@ -67,7 +67,7 @@ void count_documents(const DocStore& docs, const DocStore::Selection* selection,
     return;
   }
   CountShares shares(table.size(), mask != nullptr, pool);
-  const std::vector<Block> blocks = cut_into_blocks(docs, *selection, pool, kScoreBlockWords);
+  const std::vector<Block> blocks = cut_into_blocks(*selection, pool, kScoreBlockWords);
   pool.run(blocks.size(), [&](std::size_t k, unsigned worker) {
     count_block(docs, *selection, blocks[k], shares.table(worker, table.data()),
                 shares.mask(worker, mask), lowest);

@@ -24,12 +24,11 @@ struct Block {
   std::size_t end;
 };
 
-// Cuts a selection into blocks of about `words` words and at most `max_docs` documents, and at
-// most a quarter of a thread's share of the documents, so that a small selection still gives
-// every thread work.
-std::vector<Block> cut_into_blocks(const DocStore& docs, const DocStore::Selection& selection,
-                                   const WorkerPool& pool, std::size_t words,
-                                   std::size_t max_docs = SIZE_MAX);
+// Cuts a selection into blocks of at most about `words` words and at most `max_docs` documents,
+// and at most a quarter of a thread's share of the documents, so that a small selection still
+// gives every thread work.
+std::vector<Block> cut_into_blocks(const DocStore::Selection& selection, const WorkerPool& pool,
+                                   std::size_t words, std::size_t max_docs = SIZE_MAX);
 
 // The blocks a plain scoring pass uses.
 inline constexpr std::size_t kScoreBlockWords = std::size_t{1} << 16;

@@ -216,7 +216,7 @@ void WeightedCounts::score_then_gather_in_turn(const DocStore& docs,
   // the blocks it scores, every block scored so far, and after the run what is left. Gathering on
   // one thread only keeps the weighted counts in that processor's cache.
   post.resize(selection.size());
-  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
+  const std::vector<Block> blocks = cut_into_blocks(selection, pool, kBlockWords, kBlockDocs);
   const std::size_t n = blocks.size();
   const auto scored = std::make_unique<std::atomic<bool>[]>(n);
   std::size_t gathered = 0;
@@ -260,7 +260,7 @@ void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Sele
   // Windows of blocks go through two steps: all threads score the blocks of a window while the
   // window before is gathered, in document order, by one thread per range of word indices.
   post.resize(selection.size());
-  const std::vector<Block> blocks = cut_into_blocks(docs, selection, pool, kBlockWords, kBlockDocs);
+  const std::vector<Block> blocks = cut_into_blocks(selection, pool, kBlockWords, kBlockDocs);
   const std::size_t window = 2 * std::size_t{pool.size()};
   const std::size_t windows = (blocks.size() + window - 1) / window;
   const unsigned range_count = ranges.count;
