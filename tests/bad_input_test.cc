@@ -342,9 +342,8 @@ test::RunResult run_on_terminal(const TempDir& dir, const std::vector<std::strin
   cfmakeraw(&raw);
   if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) throw std::runtime_error("no pty");
   const TempDir capture;
-  std::vector<char*> argv = {const_cast<char*>(PUNB_BINARY)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  const std::string program = PUNB_BINARY;
+  std::vector<char*> argv = test::argv_of(program, args);
   const pid_t child = fork();
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);

@@ -76,14 +76,21 @@ inline RunResult run_in_directory(const std::string& cwd, const std::string& pro
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, capture.read("out"), capture.read("err")};
 }
 
+// The argument vector of `program` run with `args`, for execv; it points into both.
+inline std::vector<char*> argv_of(const std::string& program,
+                                  const std::vector<std::string>& args) {
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
 // Runs `program` as run_in_directory does, without a shell, and sets `peak_kb` to the most
 // memory it held (its peak resident size, in kB).
 inline RunResult run_measured(const std::string& cwd, const std::string& program,
                               const std::vector<std::string>& args, long& peak_kb) {
   const TempDir capture;
-  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = argv_of(program, args);
   const pid_t child = fork();
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);
