@@ -75,22 +75,11 @@ double positive_miss_rate(const SpyStepResult& spy, const ScoreTable& table, Wor
 void score_and_gather_groups(const SpyStepResult& spy, const SpyStepResult::Split& split,
                              const ScoreTable& current, WeightedCounts& counts, WorkerPool& pool,
                              Peers& peers, std::vector<Posteriors> (&post)[2], double (&sums)[2]) {
-  const DocStore::Selection* groups[] = {&split.remaining, &split.reliable};
-  if (peers.size() == 1) {
-    for (int g = 0; g < 2; ++g) {
-      counts.score_and_gather(spy.unlabeled_docs, *groups[g], current, spy.ranges, pool, post[g]);
-    }
-  } else {
-    // Each process scores its documents on its own, then adds them in turn onto the counts of
-    // the processes before it.
-    for (int g = 0; g < 2; ++g) {
-      score_selection(spy.unlabeled_docs, *groups[g], current, pool, post[g]);
-    }
-    const WeightedCounts::Group by_group[] = {
-        {&spy.unlabeled_docs, groups[0], &post[0], &split.remaining_mixed},
-        {&spy.unlabeled_docs, groups[1], &post[1], &split.reliable_mixed}};
-    counts.gather_in_process_order(peers, by_group, spy.pass_bounds);
-  }
+  const WeightedCounts::Group groups[] = {
+      {&spy.unlabeled_docs, &split.remaining, &post[0], &split.remaining_mixed},
+      {&spy.unlabeled_docs, &split.reliable, &post[1], &split.reliable_mixed}};
+  counts.score_and_gather_in_process_order(peers, groups, current, spy.ranges, spy.pass_bounds,
+                                           pool);
   add_in_process_order(peers, sums, 2, [&](int g) {
     for (const Posteriors& p : post[g]) {
       sums[0] += p.neg;

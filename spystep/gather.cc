@@ -136,8 +136,33 @@ std::vector<std::uint8_t> WeightedCounts::mixed_order(const DocStore& docs,
   return mixed;
 }
 
+void WeightedCounts::score_and_gather_in_process_order(Peers& peers, std::span<const Group> groups,
+                                                       const ScoreTable& table,
+                                                       const GatherRanges& ranges,
+                                                       std::span<const std::size_t> bounds,
+                                                       WorkerPool& pool) {
+  if (peers.size() == 1) {
+    for (const Group& g : groups)
+      score_and_gather(*g.docs, *g.selection, table, ranges, pool, *g.post);
+    return;
+  }
+  // The first process's first group adds onto zero counts: it is gathered as it is scored, as
+  // one process does, and read once. The others' wait for the counts before them.
+  const bool first_gathered = peers.rank() == 0 && !groups.empty();
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    const Group& g = groups[k];
+    if (k == 0 && first_gathered) {
+      score_and_gather(*g.docs, *g.selection, table, ranges, pool, *g.post);
+    } else {
+      score_selection(*g.docs, *g.selection, table, pool, *g.post);
+    }
+  }
+  gather_in_process_order(peers, groups, bounds, first_gathered);
+}
+
 void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group> groups,
-                                             std::span<const std::size_t> bounds) {
+                                             std::span<const std::size_t> bounds,
+                                             bool first_gathered) {
   std::vector<std::size_t> flat_bounds;  // two doubles a cell
   for (std::size_t b : bounds) flat_bounds.push_back(2 * b);
   // Where each document's next range starts and where the document ends, as word offsets in its
@@ -148,6 +173,7 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
   add_in_process_order_by_range(
       peers, flat(), static_cast<int>(groups.size()), flat_bounds,
       [&](int lap, std::size_t flat_begin, std::size_t flat_end) {
+        if (lap == 0 && first_gathered) return;
         const Group& g = groups[static_cast<std::size_t>(lap)];
         const DocStore& docs = *g.docs;
         const DocStore::Selection& selection = *g.selection;
@@ -163,8 +189,14 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
         const auto first = static_cast<std::uint32_t>(flat_begin / 2);
         const auto width = static_cast<std::uint32_t>(flat_end / 2 - first);
         for (std::size_t j = 0; j < n; ++j) {
+          // The next cache lines of a document a few steps ahead: the pass waits on memory.
           constexpr std::size_t kAhead = 8;
-          if (j + kAhead < n) __builtin_prefetch(docs.word_at(next[j + kAhead]));
+          constexpr std::size_t kLines = 4;
+          if (j + kAhead < n) {
+            const auto* a = reinterpret_cast<const char*>(docs.word_at(next[j + kAhead]));
+            const auto* z = reinterpret_cast<const char*>(docs.word_at(end[j + kAhead]));
+            for (std::size_t k = 0; k < kLines && a < z; ++k, a += 64) __builtin_prefetch(a);
+          }
           const Posteriors& p = (*g.post)[j];
           auto add = [&](std::uint32_t index, std::uint32_t count) {
             std::array<double, 2>& cell = cells[index];

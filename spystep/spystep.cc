@@ -175,20 +175,10 @@ void score_and_gather_spies_and_unlabeled(SpyStepResult& s, const PositiveSplit&
                                           WeightedCounts& counts, WorkerPool& pool, Peers& peers,
                                           std::vector<Posteriors>& spy_posts,
                                           std::vector<Posteriors>& unlabeled_posts) {
-  if (peers.size() == 1) {
-    counts.score_and_gather(s.positive_docs, positives.spies, table, s.ranges, pool, spy_posts);
-    counts.score_and_gather(s.unlabeled_docs, every_unlabeled, table, s.ranges, pool,
-                            unlabeled_posts);
-    return;
-  }
-  // Each process scores its documents on its own, then adds them in turn onto the counts of
-  // the processes before it.
-  score_selection(s.positive_docs, positives.spies, table, pool, spy_posts);
-  score_selection(s.unlabeled_docs, every_unlabeled, table, pool, unlabeled_posts);
   const WeightedCounts::Group groups[] = {
       {&s.positive_docs, &positives.spies, &spy_posts, &mixed.spies},
       {&s.unlabeled_docs, &every_unlabeled, &unlabeled_posts, &mixed.unlabeled}};
-  counts.gather_in_process_order(peers, groups, s.pass_bounds);
+  counts.score_and_gather_in_process_order(peers, groups, table, s.ranges, s.pass_bounds, pool);
 }
 
 // One spy-step round: every spy and unlabeled document scored with the current model and

@@ -133,18 +133,20 @@ struct WeightedCounts {
   struct Group {
     const DocStore* docs;
     const DocStore::Selection* selection;
-    const std::vector<Posteriors>* post;
+    std::vector<Posteriors>* post;
     const std::vector<std::uint8_t>* mixed;
   };
   // Which of the selected documents hold their pairs out of increasing index order. A range of
   // indices is then gathered from the others by going on from where the range before ended.
   static std::vector<std::uint8_t> mixed_order(const DocStore& docs,
                                                const DocStore::Selection& selection);
-  // The weighted counts of the groups of every process, each group of every process in turn,
-  // added in document order: each process receives the counts of those before it a range of
-  // indices at a time (`bounds`, cut_by_count's), adds its own documents' and passes them on.
-  void gather_in_process_order(Peers& peers, std::span<const Group> groups,
-                               std::span<const std::size_t> bounds);
+  // Scores the documents of each group, *post of each, and gathers the weighted counts of the
+  // groups of every process, each group of every process in turn, in document order: each
+  // process receives the counts of those before it a range of indices at a time (`bounds`,
+  // cut_by_count's), adds its own documents' and passes them on.
+  void score_and_gather_in_process_order(Peers& peers, std::span<const Group> groups,
+                                         const ScoreTable& table, const GatherRanges& ranges,
+                                         std::span<const std::size_t> bounds, WorkerPool& pool);
 
   // Scores the selected documents, post[j] for selection[j], and gathers them in that order.
   void score_and_gather(const DocStore& docs, const DocStore::Selection& selection,
@@ -164,6 +166,11 @@ struct WeightedCounts {
   HugePageVector<std::array<double, 2>> cells;  // {negative, positive}
 
  private:
+  // The chain of score_and_gather_in_process_order over scored groups; with `first_gathered`,
+  // the first group is in the cells already.
+  void gather_in_process_order(Peers& peers, std::span<const Group> groups,
+                               std::span<const std::size_t> bounds, bool first_gathered);
+
   // score_and_gather with a single range of word indices.
   void score_then_gather_in_turn(const DocStore& docs, const DocStore::Selection& selection,
                                  const ScoreTable& table, WorkerPool& pool,
