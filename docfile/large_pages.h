@@ -27,6 +27,11 @@ void ask_for_large_pages(void* begin, std::size_t bytes);
 // block that was filled front to back up to `used_end`: a partly filled huge page costs 2 MB.
 void release_unused_tail(const void* used_end, const void* end);
 
+// Maps `bytes` (a megabyte or more) rounded up to whole huge pages, at a huge page's boundary, and
+// asks for huge pages for all of it but a last page filled less than half: that one comes in
+// small pages, so that its unused part costs no memory.
+void* map_in_huge_pages(std::size_t bytes);
+
 // An allocator for the large arrays that passes read at random or fill front to back (score
 // tables, gathered counts, word tables): blocks of a megabyte and more are mappings of whole
 // huge pages, so that a lookup rarely misses the address cache and a fill takes one fault per
@@ -46,15 +51,7 @@ struct HugePageAllocator {
   T* allocate(std::size_t n) {
     if (n > std::size_t(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
     if (!large(n)) return static_cast<T*>(::operator new(n * sizeof(T)));
-    void* p = mmap(nullptr, mapped(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    // Huge pages for the whole ones; the last, partly used, in small pages, so that the unused
-    // part of it costs no memory.
-    const std::size_t whole = n * sizeof(T) / kHugePage * kHugePage;
-    if (whole > 0) madvise(p, whole, MADV_HUGEPAGE);
-    if (whole < mapped(n))
-      madvise(static_cast<char*>(p) + whole, mapped(n) - whole, MADV_NOHUGEPAGE);
-    return static_cast<T*>(p);
+    return static_cast<T*>(map_in_huge_pages(n * sizeof(T)));
   }
   void deallocate(T* p, std::size_t n) noexcept {
     if (large(n))
