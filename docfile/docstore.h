@@ -41,6 +41,7 @@ class DocStore {
   }
 
   void begin_document() {
+    last_index_ = 0;
     header_ = words_.size();
     starts_.push_back(header_);
     words_.push_back(0);
@@ -50,6 +51,8 @@ class DocStore {
     auto c = static_cast<std::uint32_t>(count);
     count_sum_ += c;
     auto i = static_cast<std::uint32_t>(index);
+    out_of_order_ |= i < last_index_;
+    last_index_ = i;
     if (c < kCountEscape) {
       words_.push_back(i | c << kIndexBits);
     } else {
@@ -79,6 +82,10 @@ class DocStore {
   // are exact as doubles in any order.
   std::uint64_t count_sum() const { return count_sum_; }
 
+  // False when some document, kept or discarded, holds a pair with a lower index than the pair
+  // before it: passes that take a range of indices at a time can then not stop at its end.
+  bool pairs_in_index_order() const { return !out_of_order_; }
+
   // Adds the documents of `other` after this store's, in their order.
   void append(const DocStore& other) {
     if (other.documents_ == 0) return;
@@ -89,6 +96,7 @@ class DocStore {
     documents_ += other.documents_;
     count_sum_ += other.count_sum_;
     two_word_pairs_ |= other.two_word_pairs_;
+    out_of_order_ |= other.out_of_order_;
   }
 
   // Reads the pair at `w` and moves past it.
@@ -150,6 +158,7 @@ class DocStore {
     documents_ = 0;
     count_sum_ = 0;
     two_word_pairs_ = false;
+    out_of_order_ = false;
   }
 
   // Some of the documents, in store order: where each one's header word is, so that a pass
@@ -206,7 +215,9 @@ class DocStore {
   std::size_t header_ = 0;
   std::size_t documents_ = 0;
   std::uint64_t count_sum_ = 0;
-  bool two_word_pairs_ = false;  // set for good by a large count, also one discarded later
+  bool two_word_pairs_ = false;   // set for good by a large count, also one discarded later
+  std::uint32_t last_index_ = 0;  // of the document being added
+  bool out_of_order_ = false;
 };
 
 }  // namespace punb

@@ -107,12 +107,15 @@ void add_in_process_order(Peers& peers, std::span<double> running, int laps, Add
 // As add_in_process_order, a range of `running` at a time, so that the processes work at once on
 // different ranges: each range is received, added to and passed on before the next, and
 // add(lap, begin, end) adds this process's terms of that lap to running[begin, end). `bounds`
-// holds the ranges' ends in increasing order, the last one running.size().
-template <class Add>
+// holds the ranges' ends in increasing order, the last one running.size(). before_lap(lap) is
+// called as a lap begins, before its first range is received.
+template <class Add, class BeforeLap>
 void add_in_process_order_by_range(Peers& peers, std::span<double> running, int laps,
-                                   std::span<const std::size_t> bounds, Add&& add) {
+                                   std::span<const std::size_t> bounds, Add&& add,
+                                   BeforeLap&& before_lap) {
   const int last = peers.size() - 1;
   for (int lap = 0; lap < laps; ++lap) {
+    before_lap(lap);
     std::size_t begin = 0;
     for (const std::size_t end : bounds) {
       const std::span<double> range = running.subspan(begin, end - begin);
@@ -123,6 +126,12 @@ void add_in_process_order_by_range(Peers& peers, std::span<double> running, int 
     }
   }
   if (last > 0) peers.share(running, last);
+}
+
+template <class Add>
+void add_in_process_order_by_range(Peers& peers, std::span<double> running, int laps,
+                                   std::span<const std::size_t> bounds, Add&& add) {
+  add_in_process_order_by_range(peers, running, laps, bounds, std::forward<Add>(add), [](int) {});
 }
 
 }  // namespace punb

@@ -126,6 +126,7 @@ std::vector<std::size_t> cut_by_count(std::span<const double> counts, unsigned r
 std::vector<std::uint8_t> WeightedCounts::mixed_order(const DocStore& docs,
                                                       const DocStore::Selection& selection) {
   std::vector<std::uint8_t> mixed(selection.size(), 0);
+  if (docs.pairs_in_index_order()) return mixed;
   for (std::size_t j = 0; j < selection.size(); ++j) {
     std::uint32_t last = 0;
     docs.document_at(selection[j]).for_each_pair([&](std::uint32_t index, std::uint32_t) {
@@ -146,23 +147,31 @@ void WeightedCounts::score_and_gather_in_process_order(Peers& peers, std::span<c
       score_and_gather(*g.docs, *g.selection, table, ranges, pool, *g.post);
     return;
   }
-  // The first process's first group adds onto zero counts: it is gathered as it is scored, as
-  // one process does, and read once. The others' wait for the counts before them.
-  const bool first_gathered = peers.rank() == 0 && !groups.empty();
-  for (std::size_t k = 0; k < groups.size(); ++k) {
-    const Group& g = groups[k];
-    if (k == 0 && first_gathered) {
-      score_and_gather(*g.docs, *g.selection, table, ranges, pool, *g.post);
-    } else {
-      score_selection(*g.docs, *g.selection, table, pool, *g.post);
-    }
+  auto score = [&](const Group& g) {
+    score_selection(*g.docs, *g.selection, table, pool, *g.post);
+  };
+  // The first process's first group adds onto zero counts: it is gathered as it is scored, as one
+  // process does, read once and passed on at once; each of its later groups is scored as its turn
+  // comes. The others score all theirs while they wait for the counts before them.
+  const bool leads = peers.rank() == 0;
+  if (!leads) {
+    for (const Group& g : groups) score(g);
   }
-  gather_in_process_order(peers, groups, bounds, first_gathered);
+  gather_in_process_order(peers, groups, bounds, [&](int lap) {
+    if (!leads) return false;
+    const Group& g = groups[static_cast<std::size_t>(lap)];
+    if (lap > 0) {
+      score(g);
+      return false;
+    }
+    score_and_gather(*g.docs, *g.selection, table, ranges, pool, *g.post);
+    return true;
+  });
 }
 
 void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group> groups,
                                              std::span<const std::size_t> bounds,
-                                             bool first_gathered) {
+                                             const std::function<bool(int)>& before_lap) {
   std::vector<std::size_t> flat_bounds;  // two doubles a cell
   for (std::size_t b : bounds) flat_bounds.push_back(2 * b);
   // Where each document's next range starts and where the document ends, as word offsets in its
@@ -170,10 +179,11 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
   // headers, and the places a few documents ahead can be asked for early.
   std::vector<std::uint64_t> next;
   std::vector<std::uint64_t> end;
+  bool gathered = false;  // the lap's group, by before_lap
   add_in_process_order_by_range(
       peers, flat(), static_cast<int>(groups.size()), flat_bounds,
       [&](int lap, std::size_t flat_begin, std::size_t flat_end) {
-        if (lap == 0 && first_gathered) return;
+        if (gathered) return;
         const Group& g = groups[static_cast<std::size_t>(lap)];
         const DocStore& docs = *g.docs;
         const DocStore::Selection& selection = *g.selection;
@@ -221,7 +231,8 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
           }
           next[j] = static_cast<std::uint64_t>(w - docs.word_at(0));
         }
-      });
+      },
+      [&](int lap) { gathered = before_lap(lap); });
 }
 
 GatherRanges GatherRanges::balanced(std::span<const double> counts, unsigned ranges) {
@@ -278,6 +289,7 @@ void WeightedCounts::score_and_gather(const DocStore& docs, const DocStore::Sele
                                       WorkerPool& pool, std::vector<Posteriors>& post) {
   if (pool.size() == 1) {
     post.clear();
+    post.reserve(selection.size());
     score_documents(docs, selection, table,
                     [&](const DocStore::Document& doc, const Posteriors& p) {
                       gather(doc, p);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -166,10 +167,11 @@ struct WeightedCounts {
   HugePageVector<std::array<double, 2>> cells;  // {negative, positive}
 
  private:
-  // The chain of score_and_gather_in_process_order over scored groups; with `first_gathered`,
-  // the first group is in the cells already.
+  // The chain of score_and_gather_in_process_order: before_lap(k) is called as group k's turn
+  // begins, and returns true when it has added the group into the cells itself.
   void gather_in_process_order(Peers& peers, std::span<const Group> groups,
-                               std::span<const std::size_t> bounds, bool first_gathered);
+                               std::span<const std::size_t> bounds,
+                               const std::function<bool(int)>& before_lap);
 
   // score_and_gather with a single range of word indices.
   void score_then_gather_in_turn(const DocStore& docs, const DocStore::Selection& selection,
