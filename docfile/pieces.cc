@@ -103,22 +103,6 @@ std::size_t PieceReader::read_window(int bank, std::size_t count, std::size_t by
   return n;
 }
 
-namespace {
-
-// Appends the byte counts of the first `lines` lines of a piece.
-void add_line_bytes(Piece piece, std::int64_t lines, std::vector<std::uint64_t>& into) {
-  const char* p = piece.data;
-  const char* const end = p + piece.size;
-  for (std::int64_t k = 0; k < lines; ++k) {
-    const auto* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-    const char* next = newline ? newline + 1 : end;
-    into.push_back(static_cast<std::uint64_t>(next - p));
-    p = next;
-  }
-}
-
-}  // namespace
-
 SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peers, DocStore& docs,
                                   std::size_t piece_bytes, std::vector<std::uint64_t>* line_bytes) {
   docs.reserve_for_text(in.file_size());
@@ -151,16 +135,18 @@ SharedReading read_document_store(PieceReader& in, WorkerPool& pool, Peers& peer
   auto parse = [&](std::size_t k, Piece piece, unsigned worker) {
     DocStore& s = direct ? docs : slots[k].docs;
     if (!direct) s.clear();
+    std::vector<std::uint64_t>* lengths =
+        line_bytes ? (direct ? line_bytes : &slots[k].line_bytes) : nullptr;
+    if (lengths && !direct) lengths->clear();
     const PieceOutcome outcome = parse_piece(
         piece, false, [&] { s.begin_document(); },
         [&](std::int32_t index, std::int32_t count) { s.add_pair(index, count); },
-        [&](std::int32_t) { s.end_document(); });
+        [&](std::int32_t, std::size_t bytes) {
+          s.end_document();
+          if (lengths) lengths->push_back(bytes);
+        });
     // The line that stopped the parse had begun a document.
     if (outcome.fault.fault != LineFault::none || outcome.error) s.discard_document();
-    if (line_bytes) {
-      if (!direct) slots[k].line_bytes.clear();
-      add_line_bytes(piece, outcome.lines, direct ? *line_bytes : slots[k].line_bytes);
-    }
     if (!direct) {
       faulty[k] = outcome.fault.fault != LineFault::none || outcome.error;
       parsed[k].store(true, std::memory_order_release);

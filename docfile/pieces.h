@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "docfile/fatal.h"
@@ -76,7 +77,8 @@ struct PieceOutcome {
 };
 
 // Parses the lines of a piece in order: begin() before a line, sink(index, count) for each of its
-// pairs, end(label) after it. Stops at the first faulty line, or at an exception.
+// pairs, end(label) after it, or end(label, bytes) with the line's length, its line end included.
+// Stops at the first faulty line, or at an exception.
 template <class Begin, class Sink, class End>
 PieceOutcome parse_piece(Piece piece, bool test_lines, Begin&& begin, Sink&& sink, End&& end) {
   PieceOutcome out;
@@ -93,7 +95,11 @@ PieceOutcome parse_piece(Piece piece, bool test_lines, Begin&& begin, Sink&& sin
         out.fault = parsed;
         return out;
       }
-      end(parsed.label);
+      if constexpr (std::is_invocable_v<End&, std::int32_t, std::size_t>) {
+        end(parsed.label, size);
+      } else {
+        end(parsed.label);
+      }
       ++out.lines;
       if (parsed.dropped_tab && out.tab_line == 0) out.tab_line = out.lines;
       p += size;
