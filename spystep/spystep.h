@@ -129,8 +129,9 @@ struct WeightedCounts {
   // Both classes' cells, one after another, as the running sums processes pass on.
   std::span<double> flat() { return {cells.data()->data(), 2 * cells.size()}; }
 
-  // Scored documents of this process: post[j] for (*selection)[j] of `docs`; mixed[j] is 1 when
-  // that document's pairs are not in increasing index order (mixed_order's).
+  // A group of this process's documents: (*selection)[j] of `docs`, its posterior to go to
+  // post[j]; mixed[j] is 1 when that document's pairs are not in increasing index order
+  // (mixed_order's).
   struct Group {
     const DocStore* docs;
     const DocStore::Selection* selection;
