@@ -60,7 +60,9 @@ struct ScoringFixture {
   punb::DocStore docs;
   std::int64_t words = 0;
 
-  ScoringFixture() {
+  // `varied`: documents of 40 to 240 pairs in increasing index order, as a corpus's are, and
+  // more of them than the processor's caches hold; else 2000 of 100 pairs in random order.
+  explicit ScoringFixture(bool varied = false) {
     std::mt19937 random(2);
     model.priors = {0.6, 0.4};
     model.neg.assign(kVocabulary + 2, 0.0);
@@ -70,14 +72,19 @@ struct ScoringFixture {
       model.neg[i] = (1.0 + random() % 1000) / 5e7;
       model.pos[i] = (1.0 + random() % 1000) / 5e7;
     }
-    for (int d = 0; d < 2000; ++d) {
+    const int documents = varied ? 50000 : 2000;
+    std::vector<std::int32_t> indices;
+    for (int d = 0; d < documents; ++d) {
+      const int pairs = varied ? 40 + static_cast<int>(random() % 201) : kWords;
+      indices.clear();
+      for (int w = 0; w < pairs; ++w)
+        indices.push_back(static_cast<std::int32_t>(1 + random() % kVocabulary));
+      if (varied) std::sort(indices.begin(), indices.end());
       docs.begin_document();
-      for (int w = 0; w < kWords; ++w) {
-        docs.add_pair(static_cast<std::int32_t>(1 + random() % kVocabulary),
-                      static_cast<std::int32_t>(1 + random() % 3));
-      }
+      for (std::int32_t index : indices)
+        docs.add_pair(index, static_cast<std::int32_t>(1 + random() % 3));
       docs.end_document();
-      words += kWords;
+      words += pairs;
     }
   }
 };
@@ -97,8 +104,7 @@ void BM_ScoreOneByOne(benchmark::State& state) {
 }
 BENCHMARK(BM_ScoreOneByOne);
 
-void BM_ScoreInLanes(benchmark::State& state) {
-  static const ScoringFixture f;
+void score_in_lanes(benchmark::State& state, const ScoringFixture& f) {
   const punb::ScoreTable table(f.model, f.mask, f.vocab);
   std::int64_t words = 0;
   for (auto _ : state) {
@@ -111,7 +117,20 @@ void BM_ScoreInLanes(benchmark::State& state) {
   state.counters["ns/word"] = benchmark::Counter(
       static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+
+void BM_ScoreInLanes(benchmark::State& state) {
+  static const ScoringFixture f;
+  score_in_lanes(state, f);
+}
 BENCHMARK(BM_ScoreInLanes);
+
+// Documents of many lengths, their pairs in index order, from memory: lanes end at different
+// steps and take documents the processor has not read yet.
+void BM_ScoreInLanesVaried(benchmark::State& state) {
+  static const ScoringFixture f(true);
+  score_in_lanes(state, f);
+}
+BENCHMARK(BM_ScoreInLanesVaried);
 
 void BM_Gather(benchmark::State& state) {
   static const ScoringFixture f;

@@ -65,6 +65,14 @@ constexpr int kLanes = 2 * kLanePairs;
 // How many pairs ahead of each lane the table entries are asked for.
 constexpr std::size_t kPrefetchAhead = 8;
 
+// Lanes jump from one document to another, where the processor's own look-ahead for memory read
+// in sequence loses track: the first cache lines of the document kDocsAhead after the one a lane
+// takes are asked for then, and the words kWordsAhead ahead of every lane every 16 steps (a
+// line holds 16 words).
+constexpr std::size_t kDocsAhead = 8;
+constexpr std::size_t kDocLines = 4;
+constexpr std::size_t kWordsAhead = 48;
+
 // A lane with no document left reads these pairs (index 0, count 0); its scores are never used.
 // Every table has an entry 0.
 constexpr std::size_t kIdleWords = 64;
@@ -207,6 +215,10 @@ std::size_t run_steps(const std::uint32_t* (&lane)[kLanes], TwoLanes (&lanes)[kL
   while (i < every_lane && !escaped) {
 #pragma GCC unroll 8
     for (int k = 0; k < kLanes; ++k) prefetch_entry(ln0, w[k][i + kPrefetchAhead]);
+    if (i % 16 == 0) {
+#pragma GCC unroll 8
+      for (int k = 0; k < kLanes; ++k) __builtin_prefetch(w[k] + i + kWordsAhead);
+    }
     step();
   }
   while (i < steps && !escaped) {
@@ -255,6 +267,11 @@ void score_batch(const DocStore::Document* docs, std::size_t n, const ScoreTable
     slot[k] = next;
     w[k] = docs[next].words_begin();
     end[k] = docs[next].words_end();
+    if (next + kDocsAhead < n) {
+      const auto* a = reinterpret_cast<const char*>(docs[next + kDocsAhead].words_begin());
+#pragma GCC unroll 4
+      for (std::size_t l = 0; l < kDocLines; ++l) __builtin_prefetch(a + 64 * l);
+    }
     // The words that the steps' look-ahead has passed already.
     for (const std::uint32_t* a = w[k]; a != end[k] && a != w[k] + kPrefetchAhead; ++a) {
       prefetch_entry(ln0, *a);
