@@ -108,7 +108,7 @@ void score_in_lanes(benchmark::State& state, const ScoringFixture& f) {
   const punb::ScoreTable table(f.model, f.mask, f.vocab);
   std::int64_t words = 0;
   for (auto _ : state) {
-    punb::score_documents(f.docs, table,
+    punb::score_documents(f.docs, f.docs.all(), table,
                           [&](const punb::DocStore::Document&, const punb::Posteriors& post) {
                             benchmark::DoNotOptimize(post);
                           });
