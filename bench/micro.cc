@@ -10,6 +10,7 @@
 
 #include "docfile/docstore.h"
 #include "docfile/parse.h"
+#include "docfile/workpool.h"
 #include "nb/model.h"
 #include "nb/score.h"
 #include "spystep/spystep.h"
@@ -152,6 +153,25 @@ void BM_Gather(benchmark::State& state) {
       static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Gather);
+
+// One thread's expectation step: each document scored and its weighted counts gathered at once.
+void BM_ScoreAndGatherVaried(benchmark::State& state) {
+  static const ScoringFixture f(true);
+  const punb::ScoreTable table(f.model, f.mask, f.vocab);
+  punb::WeightedCounts counts(f.vocab);
+  punb::WorkerPool pool(1);
+  const punb::GatherRanges ranges;
+  std::vector<punb::Posteriors> post;
+  std::int64_t words = 0;
+  for (auto _ : state) {
+    counts.score_and_gather(f.docs, f.docs.all(), table, ranges, pool, post);
+    benchmark::DoNotOptimize(counts.cells.data());
+    words += f.words;
+  }
+  state.counters["ns/word"] = benchmark::Counter(
+      static_cast<double>(words), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ScoreAndGatherVaried);
 
 }  // namespace
 
