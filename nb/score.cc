@@ -73,6 +73,12 @@ constexpr std::size_t kDocsAhead = 8;
 constexpr std::size_t kDocLines = 4;
 constexpr std::size_t kWordsAhead = 48;
 
+// Asks for the memory `bytes` on from `at`, which may lie past the end of what `at` points into:
+// the address is made without pointer arithmetic.
+inline void prefetch_past(const void* at, std::size_t bytes) {
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(at) + bytes));
+}
+
 // A lane with no document left reads these pairs (index 0, count 0); its scores are never used.
 // Every table has an entry 0.
 constexpr std::size_t kIdleWords = 64;
@@ -217,7 +223,7 @@ std::size_t run_steps(const std::uint32_t* (&lane)[kLanes], TwoLanes (&lanes)[kL
     for (int k = 0; k < kLanes; ++k) prefetch_entry(ln0, w[k][i + kPrefetchAhead]);
     if (i % 16 == 0) {
 #pragma GCC unroll 8
-      for (int k = 0; k < kLanes; ++k) __builtin_prefetch(w[k] + i + kWordsAhead);
+      for (int k = 0; k < kLanes; ++k) prefetch_past(w[k] + i, kWordsAhead * sizeof(std::uint32_t));
     }
     step();
   }
@@ -268,9 +274,9 @@ void score_batch(const DocStore::Document* docs, std::size_t n, const ScoreTable
     w[k] = docs[next].words_begin();
     end[k] = docs[next].words_end();
     if (next + kDocsAhead < n) {
-      const auto* a = reinterpret_cast<const char*>(docs[next + kDocsAhead].words_begin());
+      const std::uint32_t* a = docs[next + kDocsAhead].words_begin();
 #pragma GCC unroll 4
-      for (std::size_t l = 0; l < kDocLines; ++l) __builtin_prefetch(a + 64 * l);
+      for (std::size_t l = 0; l < kDocLines; ++l) prefetch_past(a, 64 * l);
     }
     // The words that the steps' look-ahead has passed already.
     for (const std::uint32_t* a = w[k]; a != end[k] && a != w[k] + kPrefetchAhead; ++a) {
