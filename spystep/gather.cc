@@ -203,9 +203,11 @@ void WeightedCounts::gather_in_process_order(Peers& peers, std::span<const Group
           constexpr std::size_t kAhead = 8;
           constexpr std::size_t kLines = 4;
           if (j + kAhead < n) {
-            const auto* a = reinterpret_cast<const char*>(docs.word_at(next[j + kAhead]));
-            const auto* z = reinterpret_cast<const char*>(docs.word_at(end[j + kAhead]));
-            for (std::size_t k = 0; k < kLines && a < z; ++k, a += 64) __builtin_prefetch(a);
+            // Addresses made as numbers: a line's step may pass the store's last word.
+            auto a = reinterpret_cast<std::uintptr_t>(docs.word_at(next[j + kAhead]));
+            const auto z = reinterpret_cast<std::uintptr_t>(docs.word_at(end[j + kAhead]));
+            for (std::size_t k = 0; k < kLines && a < z; ++k, a += 64)
+              __builtin_prefetch(reinterpret_cast<const void*>(a));
           }
           const Posteriors& p = (*g.post)[j];
           auto add = [&](std::uint32_t index, std::uint32_t count) {
